@@ -1,0 +1,14 @@
+#include "sim/line_rate.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+namespace swb808::sim {
+
+unsigned ReadLineRate(int masterFd) {
+    struct termios2 tio {};
+    if (ioctl(masterFd, TCGETS2, &tio) != 0) return 0;
+    return tio.c_ispeed != 0 ? tio.c_ispeed : tio.c_ospeed;
+}
+
+}  // namespace swb808::sim

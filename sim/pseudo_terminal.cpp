@@ -1,0 +1,110 @@
+#include "sim/pseudo_terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include "sim/line_rate.h"
+
+namespace swb808::sim {
+
+namespace {
+[[noreturn]] void fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
+int remainingMs(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+}  // namespace
+
+PseudoTerminal::PseudoTerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0) fail("posix_openpt");
+    char name[128];
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+        int e = errno;
+        ::close(master_);
+        errno = e;
+        fail("pseudo-terminal setup");
+    }
+    slavePath_ = name;
+    slaveHold_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slaveHold_ < 0) {
+        int e = errno;
+        ::close(master_);
+        errno = e;
+        fail("open slave");
+    }
+    struct termios tio {};
+    if (tcgetattr(slaveHold_, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(slaveHold_, TCSANOW, &tio);
+    }
+}
+
+PseudoTerminal::~PseudoTerminal() { Close(); }
+
+void PseudoTerminal::LinkAs(const std::string& path) {
+    ::unlink(path.c_str());
+    if (::symlink(slavePath_.c_str(), path.c_str()) != 0) fail("symlink");
+    link_ = path;
+}
+
+std::vector<uint8_t> PseudoTerminal::Read(std::chrono::milliseconds timeout, size_t max) {
+    std::vector<uint8_t> out;
+    if (master_ < 0) return out;
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0 || !(p.revents & POLLIN)) return out;
+    out.resize(max);
+    ssize_t n = ::read(master_, out.data(), max);
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+std::vector<uint8_t> PseudoTerminal::ReadExactly(size_t n, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::vector<uint8_t> out;
+    while (out.size() < n) {
+        auto chunk = Read(std::chrono::milliseconds(remainingMs(deadline)), n - out.size());
+        if (chunk.empty() && remainingMs(deadline) == 0) break;
+        out.insert(out.end(), chunk.begin(), chunk.end());
+    }
+    return out;
+}
+
+bool PseudoTerminal::Write(const std::vector<uint8_t>& bytes, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    size_t done = 0;
+    while (done < bytes.size() && master_ >= 0) {
+        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        pollfd p{master_, POLLOUT, 0};
+        if (::poll(&p, 1, remainingMs(deadline)) <= 0) return false;
+    }
+    return done == bytes.size();
+}
+
+unsigned PseudoTerminal::LineRate() const { return master_ >= 0 ? ReadLineRate(master_) : 0; }
+
+void PseudoTerminal::Close() {
+    if (!link_.empty()) {
+        ::unlink(link_.c_str());
+        link_.clear();
+    }
+    if (slaveHold_ >= 0) ::close(slaveHold_);
+    if (master_ >= 0) ::close(master_);
+    slaveHold_ = master_ = -1;
+}
+
+}  // namespace swb808::sim

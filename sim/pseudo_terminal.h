@@ -1,0 +1,54 @@
+#pragma once
+
+// The board's end of a serial line: the master side of a pseudo-terminal whose other side
+// (the slave device) the program opens as its COM port.
+//
+// Threads: one owner thread; Write and Read may run on different threads at once.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace swb808::sim {
+
+class PseudoTerminal {
+public:
+    // Opens a new pseudo-terminal. The slave side starts raw (no echo, no line editing), as a
+    // serial device does; the program sets its own line settings on it.
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    const std::string& SlavePath() const { return slavePath_; }
+    int MasterFd() const { return master_; }
+    bool IsOpen() const { return master_ >= 0; }
+
+    // Makes `path` a symbolic link to the slave device (replacing an old link); the link is
+    // removed again by the destructor or by Close.
+    void LinkAs(const std::string& path);
+
+    // Waits up to `timeout` for bytes from the program and returns what is there (possibly none).
+    std::vector<uint8_t> Read(std::chrono::milliseconds timeout, size_t max = 4096);
+    // Collects exactly `n` bytes or fewer when `timeout` runs out first.
+    std::vector<uint8_t> ReadExactly(size_t n, std::chrono::milliseconds timeout);
+    // Writes all bytes (waiting for room as needed, at most `timeout`); false if that failed.
+    bool Write(const std::vector<uint8_t>& bytes,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    // The line rate the program set on its side (read from the master), 0 if unknown.
+    unsigned LineRate() const;
+
+    // The device vanishes: the link is removed and both sides are closed, so the program's
+    // open descriptor hangs up (as when a USB adapter is pulled out).
+    void Close();
+
+private:
+    int master_ = -1;
+    int slaveHold_ = -1;  // keeps the line from hanging up while the program has it closed
+    std::string slavePath_;
+    std::string link_;
+};
+
+}  // namespace swb808::sim
