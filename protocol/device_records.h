@@ -1,0 +1,48 @@
+#pragma once
+
+// The board's records as the window shows and edits them: the configuration write record and
+// the supply-voltage reading.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace swb808 {
+
+// A 32-bit colour, 0x00BBGGRR.
+using TColor = uint32_t;
+
+inline constexpr TColor kVccGoodColor = 0x008000;  // green
+inline constexpr TColor kVccBadColor = 0x160AE2;   // red
+
+// Flag bits of configuration byte 5; the other bits are written as 0.
+inline constexpr uint8_t kCfgKeepRelays = 0x01;    // keep the relay state on a connection error
+inline constexpr uint8_t kCfgNoRetry = 0x02;       // do not retry the connection set-up
+inline constexpr uint8_t kCfgIgnoreErrors = 0x04;  // ignore connection errors
+
+// Number of entries of the board's baud-rate list (index 14 is the "unbekannt" placeholder).
+inline constexpr int kBoardBaudCount = 15;
+// The rate of a baud-rate index 0..13, 0 for the placeholder and anything else.
+int32_t BoardBaudRate(int index);
+
+// The seven bytes sent with the configuration write: baud index, error report delay (low,
+// high), retry delay (low, high), flags, and the sum of those six bytes modulo 256.
+std::array<uint8_t, 7> ConfigWriteRecord(uint8_t baudIndex, uint16_t errorDelay,
+                                         uint16_t retryDelay, bool keepRelays, bool noRetry,
+                                         bool ignoreErrors);
+
+// The checksum byte of a configuration record: the sum of its first six bytes modulo 256.
+uint8_t ConfigChecksum(const uint8_t* sixBytes);
+
+// Supply voltage of a raw reading, computed left to right in double precision.
+double VccVolts(uint32_t vccRaw);
+
+// The voltage as shown: the first five characters of its 15-significant-digit text, with
+// `decimalSeparator` in place of the point, followed by " V".
+std::string VccText(double volts, std::string_view decimalSeparator = ".");
+
+// Green inside 4.75 V to 5.25 V (both included), red outside.
+TColor VccColor(double volts);
+
+}  // namespace swb808

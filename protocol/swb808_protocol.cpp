@@ -1,0 +1,159 @@
+#include "protocol/swb808_protocol.h"
+
+#include <algorithm>
+
+#include "protocol/paced_wait.h"
+#include "serial/serial_port.h"
+
+namespace swb808 {
+
+namespace {
+constexpr uint8_t kStartByte = 0xC1;
+constexpr uint8_t kEndByte = 0xDF;
+constexpr int kMaxPayload = 16;
+
+constexpr uint8_t kCmdOpto = 0xB1;
+constexpr uint8_t kCmdRelays = 0xB3;
+constexpr uint8_t kCmdConfig = 0xB5;
+constexpr uint8_t kCmdIdentity = 0xB6;
+constexpr uint8_t kCmdVersion = 0xB7;
+constexpr uint8_t kCmdHello = 0xB8;
+constexpr uint8_t kCmdHello2 = 0xB9;
+constexpr uint8_t kCmdVcc = 0xBC;
+constexpr int kVersionCode = 7;
+constexpr int kVersionLength = 5;
+}  // namespace
+
+TSWB808Protocol::TSWB808Protocol(TSerialPort& port) : port_(port) {}
+
+bool TSWB808Protocol::SendCommand(uint8_t command, int32_t len) {
+    if (len < 1 || len > kMaxPayload) return false;
+    FrameBuffer[0] = kStartByte;
+    FrameBuffer[1] = command;
+    FrameBuffer[2] = static_cast<uint8_t>(0xE0 | (len & 0x0F));
+    unsigned sum = 0;
+    for (int i = 0; i < len; ++i) {
+        const uint8_t b = Payload[i];
+        const uint8_t lo = static_cast<uint8_t>(0x50 | (b & 0x0F));
+        const uint8_t hi = static_cast<uint8_t>(0x50 | (b >> 4));
+        FrameBuffer[3 + 2 * i] = lo;
+        FrameBuffer[4 + 2 * i] = hi;
+        sum += lo + hi;
+    }
+    FrameBuffer[3 + 2 * len] = static_cast<uint8_t>(0xA0 | (sum & 0x0F));
+    FrameBuffer[4 + 2 * len] = kEndByte;
+    const uint16_t n = static_cast<uint16_t>(2 * len + 5);
+
+    if (port_.OutputFree() < n) return false;
+    port_.WriteBlock(FrameBuffer.data(), n);
+    while (port_.OutputFree() < kOutputBufferSize) PacedWait(kReceiveTurnMs);
+    return true;
+}
+
+uint32_t TSWB808Protocol::RcvCommand(int32_t expected) {
+    FrameBuffer.fill(0);
+    Payload.fill(0);
+
+    if (expected > 0) {
+        int turns = 0;
+        do {
+            PacedWait(kReceiveTurnMs);
+            ++turns;
+        } while (port_.InputCount() < expected && turns < kReceiveTurns);
+        if (port_.InputCount() < expected) return 0;
+        // A frame is at most 37 bytes; a longer expectation still takes exactly `expected`
+        // bytes, keeping what fits.
+        const uint16_t keep = static_cast<uint16_t>(std::min<int32_t>(expected, kBufferSize));
+        port_.ReadBlock(FrameBuffer.data(), keep);
+        for (int32_t rest = expected - keep; rest > 0;) {
+            uint8_t scrap[kBufferSize];
+            const uint16_t chunk = static_cast<uint16_t>(std::min<int32_t>(rest, kBufferSize));
+            port_.ReadBlock(scrap, chunk);
+            rest -= chunk;
+        }
+    } else {
+        int turns = 0;
+        do {
+            PacedWait(kReceiveTurnMs);
+            ++turns;
+        } while (port_.InputCount() != port_.InSize() && turns < kReceiveTurns);
+        const uint16_t c = port_.InputCount();
+        if (c > 0) port_.ReadBlock(FrameBuffer.data(), std::min<uint16_t>(c, kBufferSize));
+    }
+
+    if (FrameBuffer[0] != kStartByte) return 0;
+    if ((FrameBuffer[1] & 0xF0) != 0xB0) return 0;
+    if ((FrameBuffer[2] & 0xF0) != 0xE0) return 0;
+    int len = FrameBuffer[2] & 0x0F;
+    if (len == 0) len = kMaxPayload;
+
+    unsigned sum = 0;
+    for (int i = 0; i < len; ++i) {
+        const uint8_t lo = FrameBuffer[3 + 2 * i];
+        const uint8_t hi = FrameBuffer[4 + 2 * i];
+        Payload[i] = static_cast<uint8_t>((lo & 0x0F) | ((hi & 0x0F) << 4));
+        sum += lo + hi;
+    }
+    if (FrameBuffer[3 + 2 * len] != (0xA0 | (sum & 0x0F))) return 0;
+    if (FrameBuffer[4 + 2 * len] != kEndByte) return 0;
+    return (static_cast<uint32_t>(len) << 16) | (FrameBuffer[1] & 0x0Fu);
+}
+
+bool TSWB808Protocol::readconfig(int32_t port, int32_t baud) {
+    const int t = ReplyWaitMs(baud);
+
+    Payload[0] = 0x00;
+    SendCommand(kCmdHello, 1);
+    Payload[0] = 0x07;
+    SendCommand(kCmdHello2, 1);
+    PacedWait(t);
+    RcvCommand(0);  // sweeps up both replies and anything left from earlier
+
+    FirmwareVersion.clear();
+    // Sent with whatever the drain left in Payload[0]: the board has always seen it so.
+    SendCommand(kCmdVersion, 1);
+    PacedWait(t);
+    const uint32_t r = RcvCommand(kReplyVersion);
+    if (ReplyCode(r) != kVersionCode || ReplyLength(r) != kVersionLength) return false;
+
+    if (status_)
+        status_("querying COM" + std::to_string(port) + " at " + std::to_string(baud) + " Baud...");
+    FirmwareVersion.assign(reinterpret_cast<const char*>(Payload.data()), kVersionLength);
+
+    Payload[0] = 0x00;
+    SendCommand(kCmdRelays, 1);
+    PacedWait(t);
+    RcvCommand(kReplyByte);
+    RelayState = Payload[0];
+
+    Payload[0] = 0x00;
+    SendCommand(kCmdOpto, 1);
+    PacedWait(t);
+    RcvCommand(kReplyByte);
+    OptoState = Payload[0];
+
+    DeviceId.clear();
+    // Carries the input byte just read, as the board has always received it.
+    SendCommand(kCmdIdentity, 1);
+    for (int k = 0; k < kIdentityReplies; ++k) {
+        PacedWait(IdentityWaitMs(baud));
+        const uint32_t id = RcvCommand(kReplyIdentity);
+        DeviceId.append(reinterpret_cast<const char*>(Payload.data()),
+                        static_cast<size_t>(ReplyLength(id)));
+    }
+
+    Payload[0] = 0x00;
+    SendCommand(kCmdConfig, 1);
+    PacedWait(t);
+    RcvCommand(kReplyConfig);
+    std::copy_n(Payload.begin(), DeviceConfig.size(), DeviceConfig.begin());
+
+    Payload[0] = 0x00;
+    SendCommand(kCmdVcc, 1);
+    PacedWait(t);
+    RcvCommand(kReplyVcc);
+    VccRaw = Payload[0] + 256 * Payload[1];
+    return true;
+}
+
+}  // namespace swb808
