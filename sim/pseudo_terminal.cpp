@@ -16,10 +16,13 @@
 namespace swb808::sim {
 
 namespace {
-[[noreturn]] void fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+[[noreturn]] void fail(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 }  // namespace
@@ -28,7 +31,8 @@ PseudoTerminal::PseudoTerminal() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0) fail("posix_openpt");
     char name[128];
-    if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        ptsname_r(master_, name, sizeof name) != 0) {
         int e = errno;
         ::close(master_);
         errno = e;
@@ -49,7 +53,9 @@ PseudoTerminal::PseudoTerminal() {
     }
 }
 
-PseudoTerminal::~PseudoTerminal() { Close(); }
+PseudoTerminal::~PseudoTerminal() {
+    Close();
+}
 
 void PseudoTerminal::LinkAs(const std::string& path) {
     ::unlink(path.c_str());
@@ -95,7 +101,9 @@ bool PseudoTerminal::Write(const std::vector<uint8_t>& bytes, std::chrono::milli
     return done == bytes.size();
 }
 
-unsigned PseudoTerminal::LineRate() const { return master_ >= 0 ? ReadLineRate(master_) : 0; }
+unsigned PseudoTerminal::LineRate() const {
+    return master_ >= 0 ? ReadLineRate(master_) : 0;
+}
 
 void PseudoTerminal::Close() {
     if (!link_.empty()) {

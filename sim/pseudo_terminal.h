@@ -13,7 +13,7 @@
 namespace swb808::sim {
 
 class PseudoTerminal {
-public:
+  public:
     // Opens a new pseudo-terminal. The slave side starts raw (no echo, no line editing), as a
     // serial device does; the program sets its own line settings on it.
     PseudoTerminal();
@@ -44,7 +44,7 @@ public:
     // open descriptor hangs up (as when a USB adapter is pulled out).
     void Close();
 
-private:
+  private:
     int master_ = -1;
     int slaveHold_ = -1;  // keeps the line from hanging up while the program has it closed
     std::string slavePath_;

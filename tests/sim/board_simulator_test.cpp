@@ -1,0 +1,408 @@
+#include "sim/board_simulator.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <numeric>
+
+#include "sim/frame_codec.h"
+#include "tests/sim/slave_line.h"
+
+namespace swb808::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+using test::SlaveLine;
+
+Bytes Request(uint8_t code, uint8_t arg = 0) {
+    return EncodeFrame(code, {arg});
+}
+
+std::vector<Frame> Decode(const Bytes& wire) {
+    FrameParser p;
+    std::vector<Frame> frames;
+    for (uint8_t b : wire)
+        if (auto f = p.Feed(b)) frames.push_back(*f);
+    return frames;
+}
+
+class SimTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/swb808-simtest-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        options_.link = dir_ + "/com3";
+        options_.pacing = false;
+        options_.restartDelay = 300ms;
+        options_.relays = 0x05;
+        options_.inputs = 0x81;
+    }
+    void TearDown() override {
+        line_.reset();
+        board_.reset();
+        std::filesystem::remove_all(dir_);
+    }
+    BoardSimulator& Start(speed_t speed = B9600) {
+        board_ = std::make_unique<BoardSimulator>(options_);
+        board_->Start();
+        line_ = std::make_unique<SlaveLine>(options_.link, speed);
+        EXPECT_TRUE(line_->IsOpen());
+        return *board_;
+    }
+    // The reply of `replyLength` bytes, and whatever follows it closely.
+    Bytes Ask(const Bytes& request, size_t replyLength) {
+        line_->Write(request);
+        Bytes reply = line_->Read(replyLength, 1s);
+        Bytes more = line_->ReadFor(20ms);
+        reply.insert(reply.end(), more.begin(), more.end());
+        return reply;
+    }
+    Bytes Echoed(const Bytes& block) {
+        line_->Write(block);
+        return line_->Read(2, 1s);
+    }
+    // True if nothing comes back within a generous reply time.
+    bool Unanswered(const Bytes& request) {
+        line_->Write(request);
+        return line_->ReadFor(150ms).empty();
+    }
+
+    std::string dir_;
+    BoardOptions options_;
+    std::unique_ptr<BoardSimulator> board_;
+    std::unique_ptr<SlaveLine> line_;
+};
+
+TEST(FrameCodec, EncodesNibblesLowFirstWithCheckNibble) {
+    EXPECT_EQ(EncodeFrame(0xB2, {0x05}), (Bytes{0xC1, 0xB2, 0xE1, 0x55, 0x50, 0xA5, 0xDF}));
+    EXPECT_EQ(EncodeFrame(0xB4, {5, 2, 0, 1, 0, 1, 9}),
+              (Bytes{0xC1, 0xB4, 0xE7, 0x55, 0x50, 0x52, 0x50, 0x50, 0x50, 0x51, 0x50, 0x50, 0x50,
+                     0x51, 0x50, 0x59, 0x50, 0xA2, 0xDF}));
+    EXPECT_EQ(EncodeFrame(0xB6, Bytes(16, 0x41))[2], 0xE0);
+}
+
+TEST(FrameCodec, ParserHuntsStartByteAndDropsJunk) {
+    // Junk, a frame cut short by a new start, a bad check byte, then one good frame.
+    Bytes wire = {0x00, 0xDF, 0x37, 0xC1, 0xB7, 0xE1, 0x50,
+                  0xC1, 0xB3, 0xE1, 0x50, 0x50, 0xA1, 0xDF};
+    Bytes good = EncodeFrame(0xB5, {0x42});
+    wire.insert(wire.end(), good.begin(), good.end());
+    auto frames = Decode(wire);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].command, 0xB5);
+    EXPECT_EQ(frames[0].payload, Bytes{0x42});
+}
+
+TEST_F(SimTest, VersionRequestGetsFifteenByteReply) {
+    Start();
+    line_->Write({0xDF});  // the scan's wake byte is ignored
+    EXPECT_EQ(Ask(Request(0xB7), 15), (Bytes{0xC1, 0xB7, 0xE5, 0x51, 0x53, 0x5E, 0x52, 0x50, 0x53,
+                                             0x57, 0x53, 0x51, 0x56, 0xA8, 0xDF}));
+    EXPECT_EQ(board_->ReceivedBytes().size(), 8u);
+}
+
+TEST_F(SimTest, ReadCommandsAnswerWithTheirCodeAndLength) {
+    options_.vcc = 800;
+    options_.config = {0, 2, 0, 1, 0, 1};
+    auto& board = Start();
+    struct Case {
+        uint8_t command;
+        size_t length;
+        Bytes payload;
+    } cases[] = {
+        {0xB3, 7, {0x05}},
+        {0xB1, 7, {0x81}},  // code 1: code 2 is the input-change frame
+        {0xB5, 17, {5, 2, 0, 1, 0, 1}},
+        {0xBC, 9, {0x20, 0x03}},
+        {0xB8, 7, {0x00}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        auto reply = Ask(Request(c.command), c.length);
+        ASSERT_EQ(reply.size(), c.length);
+        auto frames = Decode(reply);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].command, c.command);
+        EXPECT_EQ(frames[0].payload, c.payload);
+    }
+    auto identity = Ask(Request(0xB6, 0x81), 4 * 37);
+    ASSERT_EQ(identity.size(), 4u * 37);
+    std::string text;
+    for (const auto& f : Decode(identity)) {
+        EXPECT_EQ(f.command, 0xB6);
+        text.append(f.payload.begin(), f.payload.end());
+    }
+    EXPECT_EQ(text, board.Identity());
+    EXPECT_EQ(text.size(), 64u);
+}
+
+TEST_F(SimTest, BytesAtAnotherRateAreNoiseBothWays) {
+    auto& board = Start(B19200);
+    EXPECT_TRUE(Unanswered(Request(0xB7)));
+    EXPECT_EQ(board.ReceivedBytes().size(), 7u);
+    EXPECT_TRUE(board.UnderstoodBytes().empty());
+    // What the board sends meanwhile reaches the program garbled.
+    board.SetInputs(0x03);
+    auto garbled = line_->Read(7, 1s);
+    ASSERT_EQ(garbled.size(), 7u);
+    EXPECT_EQ(std::find(garbled.begin(), garbled.end(), 0xC1), garbled.end());
+    // Back at the board's rate it answers.
+    line_->SetSpeed(B9600);
+    EXPECT_EQ(Ask(Request(0xB7), 15).size(), 15u);
+}
+
+TEST_F(SimTest, InputChangeSendsFrameOnlyOnChange) {
+    auto& board = Start();
+    board.SetInputs(0x81);  // unchanged
+    EXPECT_TRUE(line_->ReadFor(100ms).empty());
+    board.SetInputs(0x05);
+    EXPECT_EQ(line_->Read(7, 500ms), (Bytes{0xC1, 0xB2, 0xE1, 0x55, 0x50, 0xA5, 0xDF}));
+    EXPECT_EQ(board.Inputs(), 0x05);
+}
+
+TEST_F(SimTest, WritesAreStoredOnlyWhenValid) {
+    auto& board = Start();
+    const std::array<uint8_t, 6> before = board.Config();
+    struct Case {
+        Bytes payload;
+        bool stored;
+    } cases[] = {
+        {{13, 0xFF, 0xFF, 0xFF, 0xFF, 7, 0x10}, true},
+        {{5, 2, 0, 1, 0, 1, 0x0A}, false},   // checksum off by one
+        {{5, 2, 0, 1, 0, 1}, false},         // no checksum
+        {{14, 2, 0, 1, 0, 1, 0x16}, false},  // no such rate
+        {{5, 2, 0, 1, 0, 1, 0x09}, true},
+    };
+    std::array<uint8_t, 6> expected = before;
+    for (const auto& c : cases) {
+        line_->Write(EncodeFrame(0xB4, c.payload));
+        if (c.stored) std::copy_n(c.payload.begin(), 6, expected.begin());
+        auto reply = Ask(Request(0xB5), 17);  // also proves the write went unanswered
+        auto frames = Decode(reply);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].payload, Bytes(expected.begin(), expected.end()));
+    }
+    EXPECT_EQ(board.Config(), expected);
+    line_->Write(Request(0xB2, 0xA0));
+    EXPECT_EQ(Decode(Ask(Request(0xB3), 7)).at(0).payload, Bytes{0xA0});
+}
+
+TEST_F(SimTest, ResetRestartsAtStoredRateAfterDeafPause) {
+    auto& board = Start();
+    line_->Write(EncodeFrame(0xB4, {7, 2, 0, 1, 0, 0, 10}));  // 19200
+    line_->Write(Request(0xBA));
+    ASSERT_TRUE(board.WaitForReceived(26, 1s));
+    EXPECT_EQ(board.ResetCount(), 1);
+    EXPECT_EQ(board.Mode(), BoardMode::Restarting);
+    line_->Write(Request(0xB7));  // deaf meanwhile
+    EXPECT_TRUE(line_->ReadFor(100ms).empty());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(board.Mode(), BoardMode::Firmware);
+    EXPECT_EQ(board.Rate(), 19200u);
+    EXPECT_EQ(board.Relays(), 0);  // outputs come up off
+    EXPECT_TRUE(Unanswered(Request(0xB7)));
+    line_->SetSpeed(B19200);
+    EXPECT_EQ(Ask(Request(0xB7), 15).size(), 15u);
+}
+
+Bytes Block(const Bytes& image, size_t k) {
+    Bytes b(image.begin() + static_cast<long>(k * 64),
+            image.begin() + static_cast<long>(k * 64 + 64));
+    unsigned sum = std::accumulate(b.begin(), b.end(), 0u);
+    b.push_back(static_cast<uint8_t>(sum & 0xFF));
+    b.push_back(static_cast<uint8_t>(sum >> 8));
+    return b;
+}
+
+Bytes Echo(const Bytes& image, size_t k) {
+    Bytes b = Block(image, k);
+    return {b[64], b[65]};
+}
+
+Bytes TestImage(const std::string& version) {
+    Bytes image(kImageSize);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>((i * 7 + 3) & 0xFF);
+    const std::string marker = version + "WXYZVERSION";
+    std::copy(marker.begin(), marker.end(), image.begin() + 200);
+    unsigned sum = std::accumulate(image.begin(), image.end() - 2, 0u);
+    image[6142] = static_cast<uint8_t>(sum & 0xFF);
+    image[6143] = static_cast<uint8_t>((sum >> 8) & 0xFF);
+    return image;
+}
+
+TEST_F(SimTest, BootloaderHandshakeAndFullTransfer) {
+    options_.bootloader = true;
+    auto& board = Start(B19200);
+    EXPECT_EQ(board.Rate(), 19200u);
+    EXPECT_EQ(Ask({0x78}, 2), (Bytes{0x00, 0x1E}));
+    EXPECT_EQ(Ask({0x78}, 2), (Bytes{0x00, 0x1E}));  // a repeated probe is answered again
+    const Bytes image = TestImage("2.00b");
+    for (size_t k = 0; k < kBlockCount; ++k) {
+        ASSERT_EQ(Echoed(Block(image, k)), Echo(image, k)) << "block " << k;
+    }
+    EXPECT_EQ(board.Image(), image);
+    EXPECT_TRUE(board.ImageValid());
+    EXPECT_EQ(board.FlashCount(), 1);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(board.Mode(), BoardMode::Firmware);
+    line_->SetSpeed(B9600);
+    auto frames = Decode(Ask(Request(0xB7), 15));
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(std::string(frames[0].payload.begin(), frames[0].payload.end()), "2.00b");
+}
+
+TEST_F(SimTest, BootloaderIgnoresOtherRatesAndBadImageStaysInBootloader) {
+    options_.bootloader = true;
+    auto& board = Start(B9600);
+    EXPECT_TRUE(Unanswered({0x78}));
+    line_->SetSpeed(B19200);
+    ASSERT_EQ(Ask({0x78}, 2), (Bytes{0x00, 0x1E}));
+    Bytes image = TestImage("2.00b");
+    image[6143] ^= 0xFF;  // wrong image checksum
+    // First data byte 0x78 arriving with the rest of its block is data, not a probe.
+    image[0] = 0x78;
+    for (size_t k = 0; k < kBlockCount; ++k) ASSERT_EQ(Echoed(Block(image, k)), Echo(image, k));
+    EXPECT_FALSE(board.ImageValid());
+    EXPECT_EQ(board.Image(), image);
+    EXPECT_EQ(board.Mode(), BoardMode::Bootloader);
+    EXPECT_EQ(board.Version(), "1.07a");
+}
+
+TEST_F(SimTest, InApplicationUpdateTakesBlocksAtCurrentRate) {
+    options_.baud = 115200;
+    auto& board = Start(B115200);
+    auto ack = Ask(Request(0xBB), 7);
+    ASSERT_EQ(Decode(ack).size(), 1u);
+    EXPECT_EQ(board.Mode(), BoardMode::Update);
+    const Bytes image = TestImage("1.08c");
+    for (size_t k = 0; k < kBlockCount; ++k) ASSERT_EQ(Echoed(Block(image, k)), Echo(image, k));
+    EXPECT_EQ(board.Image(), image);
+    EXPECT_EQ(board.FlashCount(), 1);
+    EXPECT_EQ(board.Version(), "1.08c");
+}
+
+TEST_F(SimTest, ReplyFaults) {
+    auto& board = Start();
+    const Bytes version = Ask(Request(0xB7), 15);
+    struct Case {
+        FaultKind kind;
+        int arg;
+        uint8_t command;
+        size_t expect;  // bytes that arrive
+        std::function<void(const Bytes&)> check;
+    } cases[] = {
+        {FaultKind::BadCheck, 0xB5, 0xB5, 17,
+         [](const Bytes& r) {
+             EXPECT_TRUE(Decode(r).empty());
+             EXPECT_EQ(r[15] & 0xF0, 0xA0);
+         }},
+        {FaultKind::BadCheck, 0xB5, 0xB7, 15, [&](const Bytes& r) { EXPECT_EQ(r, version); }},
+        {FaultKind::Truncated, 0, 0xBC, 7,
+         [](const Bytes& r) {
+             EXPECT_EQ(r, (Bytes{0xC1, 0xBC, 0xE2, 0x50, 0x52, 0x53, 0x50}));
+         }},
+        {FaultKind::VersionCode6, 0, 0xB7, 15, [](const Bytes& r) { EXPECT_EQ(r[1], 0xB6); }},
+        {FaultKind::VersionShort, 0, 0xB7, 13,
+         [](const Bytes& r) {
+             EXPECT_EQ(r[2], 0xE4);
+             EXPECT_EQ(Decode(r).size(), 1u);
+         }},
+        {FaultKind::StrayByte, 0x3C, 0xB3, 8,
+         [](const Bytes& r) {
+             EXPECT_EQ(r[0], 0x3C);
+             EXPECT_EQ(Decode(r).size(), 1u);
+         }},
+        {FaultKind::Garbage, 20, 0xB3, 27,
+         [](const Bytes& r) { EXPECT_EQ(Bytes(r.end() - 7, r.end()), EncodeFrame(0xB3, {0x05})); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(FaultName(c.kind));
+        board.SetFault(c.kind, c.arg);
+        auto reply = Ask(Request(c.command), c.expect);
+        board.ClearFaults();
+        ASSERT_EQ(reply.size(), c.expect);
+        c.check(reply);
+    }
+    EXPECT_EQ(Ask(Request(0xB3), 7), EncodeFrame(0xB3, {0x05}));  // one-shot faults are gone
+}
+
+TEST_F(SimTest, IdentityFaultHitsTheChosenReply) {
+    auto& board = Start();
+    board.SetFault(FaultKind::IdentityBadCheck);  // the third
+    auto reply = Ask(Request(0xB6), 4 * 37);
+    ASSERT_EQ(reply.size(), 4u * 37);
+    auto frames = Decode(reply);
+    ASSERT_EQ(frames.size(), 3u);
+    const std::string id = board.Identity();
+    EXPECT_EQ(std::string(frames[2].payload.begin(), frames[2].payload.end()), id.substr(48));
+    board.SetFault(FaultKind::IdentityTruncated, 1);
+    board.ClearFault(FaultKind::IdentityBadCheck);
+    line_->Write(Request(0xB6));
+    EXPECT_EQ(line_->ReadFor(150ms).size(), 4u * 37 - 2);
+}
+
+TEST_F(SimTest, EchoFaults) {
+    options_.bootloader = true;
+    auto& board = Start(B19200);
+    board.SetFault(FaultKind::StrayByte, 0x55);
+    EXPECT_EQ(Ask({0x78}, 3), (Bytes{0x55, 0x00, 0x1E}));
+    Bytes image(kImageSize, 0);
+    image[0] = 0x34;
+    image[1] = 0x12;
+    image[70] = 0x01;
+    board.SetFault(FaultKind::SwappedEcho, 0);
+    board.SetFault(FaultKind::WrongEcho, 1);
+    board.SetFault(FaultKind::NoEcho, 2);
+    EXPECT_EQ(Ask(Block(image, 0), 2), (Bytes{0x00, 0x46}));
+    EXPECT_EQ(Ask(Block(image, 1), 2), (Bytes{0x02, 0x00}));
+    EXPECT_TRUE(Unanswered(Block(image, 2)));
+    EXPECT_EQ(Ask(Block(image, 3), 2), (Bytes{0x00, 0x00}));
+    EXPECT_EQ(board.BlocksReceived(), 4u);
+}
+
+TEST_F(SimTest, SilentBoardAnswersNothingButTakesWrites) {
+    auto& board = Start();
+    board.SetSilent(true);
+    line_->Write(Request(0xB2, 0x0F));
+    EXPECT_TRUE(Unanswered(Request(0xB7)));
+    EXPECT_EQ(board.Relays(), 0x0F);
+    board.SetSilent(false);
+    EXPECT_EQ(Ask(Request(0xB7), 15).size(), 15u);
+}
+
+TEST_F(SimTest, PacingTakesWireTime) {
+    options_.pacing = true;
+    Start();
+    const auto start = std::chrono::steady_clock::now();
+    auto reply = Ask(Request(0xB6), 4 * 37);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(reply.size(), 4u * 37);
+    // 148 bytes of 10 bit times at 9600 Bd: 154 ms on the wire.
+    EXPECT_GE(took, std::chrono::microseconds(148 * 10 * 1000000 / 9600 * 8 / 10));
+}
+
+TEST_F(SimTest, SeveralBoardsAtOnceAndStopNeverHangs) {
+    BoardOptions slow = options_;
+    slow.link = dir_ + "/com1";
+    slow.baud = 300;
+    slow.pacing = true;
+    BoardSimulator other(slow);
+    other.Start();
+    Start();
+    SlaveLine com1(slow.link, B300);
+    com1.Write(Request(0xB6));  // about 5 s of reply at 300 Bd
+    ASSERT_TRUE(other.WaitForReceived(7, 1s));
+    EXPECT_EQ(Ask(Request(0xB7), 15).size(), 15u);  // the other board is not held up
+    const auto start = std::chrono::steady_clock::now();
+    other.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(slow.link)));
+}
+
+}  // namespace
+}  // namespace swb808::sim
