@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 namespace swb808 {
 
@@ -22,5 +23,11 @@ class TNotificationTarget {
     // Called on the logic thread: queues `handler` to run there later, without waiting.
     virtual void Post(std::function<void()> handler) = 0;
 };
+
+// Where exceptions that escape a notification handler go (the application's error display);
+// by default they are written to stderr. Logic thread; returns the previous reporter.
+using THandlerErrorReporter = std::function<void(const std::string& message)>;
+THandlerErrorReporter SetHandlerErrorReporter(THandlerErrorReporter reporter);
+void ReportHandlerError(const std::string& message);
 
 }  // namespace swb808

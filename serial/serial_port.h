@@ -147,12 +147,13 @@ class TSerialPort {
     std::string LineLostText() const;
 
     // Diagnostics: how often the line settings were written to the device since creation.
-    uint32_t LineSettingsWrites() const { return lineWrites_; }
+    uint32_t LineSettingsWrites() const;
 
   private:
     friend class TBaseDispatcher;
     void DoOpen();
     void DoClose();
+    void FinishClose();
     void FinishDeferredClose();
     void ApplyLineSettings();
     void InstallTarget();

@@ -1,0 +1,549 @@
+#include "serial/base_dispatcher.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <new>
+#include <thread>
+
+#include "serial/serial_errors.h"
+
+namespace swb808 {
+
+namespace {
+
+constexpr uint32_t kRingMask = kReceiveRingSize - 1;
+static_assert((kReceiveRingSize & kRingMask) == 0, "ring size must be a power of two");
+
+// The process-wide dispatcher list. Notifications name their dispatcher by id, so a late one
+// (after a delivery timed out and the port was closed) finds nothing instead of a stranger.
+std::recursive_mutex& listLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+std::map<uint32_t, TBaseDispatcher*>& dispatcherList() {
+    static std::map<uint32_t, TBaseDispatcher*> list;
+    return list;
+}
+uint32_t registerDispatcher(TBaseDispatcher* d) {
+    static uint32_t nextId = 0;
+    std::lock_guard lock(listLock());
+    const uint32_t id = ++nextId;
+    dispatcherList()[id] = d;
+    return id;
+}
+
+// Settle time before a new rate: 18 characters at `rate`, doubled when below 1 ms.
+int settleMs(int32_t rate, const TLineSettings& framing) {
+    if (rate <= 0) return 0;
+    const int64_t bits =
+        framing.dataBits + 2 + (framing.parity != pNone ? 1 : 0) + (framing.stopBits != 1 ? 1 : 0);
+    int64_t t = (10000000 / rate) * bits * 18;  // 100 ns units
+    if (t < 10000) t *= 2;
+    return static_cast<int>((t + 9999) / 10000);
+}
+
+TLineSettings normalised(TLineSettings want, const TLineSettings& current) {
+    if (want.stopBits == 0) want.stopBits = 1;
+    if (want.stopBits > 2) want.stopBits = 2;
+    if (want.baud == 0) want.baud = current.baud;
+    if (want.parity > pSpace) want.parity = current.parity;
+    if (want.dataBits < 5 || want.dataBits > 8) want.dataBits = current.dataBits;
+    return want;
+}
+
+}  // namespace
+
+TBaseDispatcher::TBaseDispatcher(TSerialPort* port) : port_(port), id_(registerDispatcher(this)) {}
+
+TBaseDispatcher::~TBaseDispatcher() {
+    std::lock_guard lock(listLock());
+    dispatcherList().erase(id_);
+}
+
+// ---- open and close -------------------------------------------------------------------
+
+int32_t TBaseDispatcher::InitPort(const std::string& path, uint16_t outSize,
+                                  const TLineSettings& line, bool dtr, bool rts) {
+    int32_t r = CreateSignals();
+    if (r != 0) return r;
+    r = OpenDevice(path);
+    if (r != 0) {
+        CloseSignals();
+        return r;
+    }
+    const auto fail = [this](int32_t code) {
+        PurgeDevice(true, true);
+        CloseDevice();
+        CloseSignals();
+        return code;
+    };
+    try {
+        receiveRing_.assign(kReceiveRingSize, 0);
+        sendRing_.assign(outSize, 0);
+        fired_.reserve(4096 / 8 + 1);
+    } catch (const std::bad_alloc&) {
+        return fail(ecOutOfMemory);
+    }
+    outSize_ = outSize;
+    {
+        std::lock_guard lock(dispatchLock_);
+        dtr_ = dtr;
+        rts_ = rts;
+        triggers_.clear();
+        handleCounter_ = 1;
+        availThreshold_ = 0;
+        lastNotified_ = 0;
+        closePending_ = false;
+        lastRate_ = 115200;
+    }
+    r = SetDeviceModem(dtr, rts);
+    if (r != 0) return fail(r);
+    r = SetLine(line, true);
+    if (r != 0) return fail(r);
+    // A fresh open starts clean: nothing left over from an earlier user of the line.
+    PurgeDevice(true, false);
+
+    comThread_.Start(*this);
+    ack_.Wait(kThreadStartTimeout);
+    dispThread_.Start(*this);
+    ack_.Wait(kThreadStartTimeout);
+    outThread_.Start(*this);
+    ack_.Wait(kThreadStartTimeout);
+    return 0;
+}
+
+void TBaseDispatcher::DonePort() {
+    if (DeviceOpen()) {
+        FlushOutBuffer();
+        DiscardInput();
+    }
+    {
+        std::lock_guard lock(dispatchLock_);
+        stop_.store(true);
+    }
+    WakeWatcher();
+    WakeWriter();
+    outputReady_.Set();
+    dispatchDone_.Set();
+    lineEventSeen_.Set();
+    // The watcher and the writer never wait for the logic thread, so they end at once; the
+    // dispatch thread may be delivering and stays until StopDispatcher.
+    comThread_.Join();
+    outThread_.Join();
+    std::lock_guard lock(receiveLock_);
+    CloseDevice();
+}
+
+void TBaseDispatcher::StopDispatcher() {
+    lineEventSeen_.Set();
+    dispThread_.Join();
+    CloseSignals();
+}
+
+bool TBaseDispatcher::Delivering() {
+    std::lock_guard lock(dispatchLock_);
+    return delivering_;
+}
+
+void TBaseDispatcher::SetClosePending() {
+    std::lock_guard lock(dispatchLock_);
+    closePending_ = true;
+}
+
+void TBaseDispatcher::PostClosePending() {
+    std::shared_ptr<TNotificationTarget> target;
+    {
+        std::lock_guard lock(dispatchLock_);
+        target = target_;
+    }
+    if (target) {
+        const uint32_t id = id_;
+        target->Post([id] { HandleNotification(id, TNotifyKind::ClosePending, 0); });
+    }
+}
+
+// ---- line settings --------------------------------------------------------------------
+
+int32_t TBaseDispatcher::SetLine(const TLineSettings& line, bool force) {
+    TLineSettings current;
+    TLineSettings want;
+    int32_t rate;
+    {
+        std::lock_guard lock(dispatchLock_);
+        const int32_t r = GetDeviceLine(current);
+        if (r != 0) return r;
+        want = normalised(line, current);
+        if (!force && want == current) return 0;
+        rate = lastRate_;
+    }
+    // Let queued output leave at the old rate before the line changes under it.
+    for (int i = 0; i < 5000 && !SendRingEmpty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    {
+        std::lock_guard lock(dispatchLock_);
+        if (GetDeviceLine(current) != 0) current = want;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(settleMs(rate, current)));
+
+    std::lock_guard lock(dispatchLock_);
+    const int32_t r = SetDeviceLine(want);
+    if (r != 0) return r;
+    lineWrites_.fetch_add(1);
+    line_ = want;
+    lastRate_ = want.baud;
+    currentBaud_.store(want.baud);
+    return SetDeviceModem(dtr_, rts_);
+}
+
+int32_t TBaseDispatcher::SetModemLines(bool dtr, bool rts) {
+    std::lock_guard lock(dispatchLock_);
+    dtr_ = dtr;
+    rts_ = rts;
+    return SetDeviceModem(dtr, rts);
+}
+
+// ---- receiving ------------------------------------------------------------------------
+
+uint32_t TBaseDispatcher::WaitingLocked() const {
+    return rxFull_ ? kReceiveRingSize : ((rxHead_ - rxTail_) & kRingMask);
+}
+
+bool TBaseDispatcher::HasReceiveRoom() {
+    std::lock_guard lock(receiveLock_);
+    return std::max(WaitingLocked(), scanPending_) < kReceiveRingSize;
+}
+
+int32_t TBaseDispatcher::FillReceiveRing() {
+    std::lock_guard lock(receiveLock_);
+    return FillLocked();
+}
+
+// Reads what the device holds into the ring. The room ends at the tail or at the oldest byte
+// the triggers have not yet seen, whichever comes first, so no unseen byte is overwritten.
+int32_t TBaseDispatcher::FillLocked() {
+    if (rxFull_ || !DeviceOpen() || lineLost_.load() != 0) return 0;
+    int32_t held = DeviceInCount();
+    if (held <= 0) return 0;
+    int32_t total = 0;
+    for (int piece = 0; piece < 2 && held > 0; ++piece) {
+        const uint32_t used = std::max(WaitingLocked(), scanPending_);
+        const uint32_t room = kReceiveRingSize - used;
+        if (room == 0) break;
+        const uint32_t contiguous = std::min(room, kReceiveRingSize - rxHead_);
+        const auto want =
+            static_cast<int32_t>(std::min<uint32_t>(contiguous, static_cast<uint32_t>(held)));
+        const int32_t got = ReadDevice(receiveRing_.data() + rxHead_, want);
+        if (got <= 0) break;
+        rxHead_ = (rxHead_ + static_cast<uint32_t>(got)) & kRingMask;
+        scanPending_ += static_cast<uint32_t>(got);
+        rxFull_ = rxHead_ == rxTail_;
+        total += got;
+        held -= got;
+        if (got < want) break;
+    }
+    return total;
+}
+
+uint16_t TBaseDispatcher::InputCount() {
+    std::lock_guard lock(receiveLock_);
+    // While a handler runs the dispatch thread waits for it; the handler's own calls take in
+    // what the device holds, so a frame split across reads still arrives within its wait.
+    if (deliveringNow_.load()) FillLocked();
+    const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
+    return static_cast<uint16_t>(std::min<uint32_t>(WaitingLocked() - ra, 0xFFFF));
+}
+
+int32_t TBaseDispatcher::GetBlock(uint8_t* buffer, uint16_t n) {
+    if (n == 0) return 0;
+    std::lock_guard lock(receiveLock_);
+    if (deliveringNow_.load()) FillLocked();
+    const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
+    if (n > WaitingLocked() - ra) return ecBufferIsEmpty;
+    const uint32_t start = (rxTail_ + ra) & kRingMask;
+    const uint32_t first = std::min<uint32_t>(n, kReceiveRingSize - start);
+    std::memcpy(buffer, receiveRing_.data() + start, first);
+    std::memcpy(buffer + first, receiveRing_.data(), n - first);
+    if (readAheadMode_) {
+        readAhead_ += n;
+    } else {
+        rxTail_ = (rxTail_ + n) & kRingMask;
+        rxFull_ = false;
+    }
+    return n;
+}
+
+void TBaseDispatcher::DiscardInput() {
+    {
+        std::lock_guard lock(receiveLock_);
+        rxTail_ = rxHead_;
+        rxFull_ = false;
+        scanPos_ = rxHead_;
+        scanPending_ = 0;
+        readAhead_ = 0;
+    }
+    {
+        std::lock_guard lock(dispatchLock_);
+        for (auto& t : triggers_) t.ResetMatch();
+    }
+    PurgeDevice(true, false);
+}
+
+// ---- sending --------------------------------------------------------------------------
+
+bool TBaseDispatcher::SendRingEmpty() {
+    std::lock_guard lock(sendLock_);
+    return !txFull_ && txHead_ == txTail_;
+}
+
+uint16_t TBaseDispatcher::OutputFree() {
+    std::lock_guard lock(sendLock_);
+    const uint32_t used = txFull_ ? outSize_ : (txHead_ + outSize_ - txTail_) % outSize_;
+    return static_cast<uint16_t>(outSize_ - used);
+}
+
+int32_t TBaseDispatcher::PutBlock(const uint8_t* buffer, uint16_t n) {
+    if (n == 0) return 0;
+    {
+        std::lock_guard lock(sendLock_);
+        const uint32_t used = txFull_ ? outSize_ : (txHead_ + outSize_ - txTail_) % outSize_;
+        const uint32_t free = outSize_ - used;
+        if (n > free) return ecOutputBufferTooSmall;
+        const uint32_t first = std::min<uint32_t>(n, outSize_ - txHead_);
+        std::memcpy(sendRing_.data() + txHead_, buffer, first);
+        std::memcpy(sendRing_.data(), buffer + first, n - first);
+        txHead_ = (txHead_ + n) % outSize_;
+        if (n == free) txFull_ = true;
+    }
+    outputReady_.Set();
+    return n;
+}
+
+int32_t TBaseDispatcher::FlushOutBuffer() {
+    if (outThread_.Started() && !stop_.load()) {
+        flushAck_.Reset();
+        flushRequest_.store(true);
+        outputReady_.Set();
+        WakeWriter();
+        flushAck_.Wait(std::chrono::milliseconds(5000));
+        flushRequest_.store(false);
+    }
+    {
+        std::lock_guard lock(sendLock_);
+        txHead_ = txTail_ = 0;
+        txFull_ = false;
+    }
+    return PurgeDevice(false, true);
+}
+
+void TBaseDispatcher::MarkLineLost(int32_t code) {
+    int32_t expected = 0;
+    lineLost_.compare_exchange_strong(expected, code != 0 ? code : ErrnoToCode(EIO));
+}
+
+// ---- triggers -------------------------------------------------------------------------
+
+int32_t TBaseDispatcher::AddDataTrigger(std::string_view text, bool ignoreCase) {
+    std::lock_guard lock(dispatchLock_);
+    if (text.size() > static_cast<size_t>(kMaxTriggerLength)) return ecTriggerTooLong;
+    uint32_t handle = 0;
+    if (handleCounter_ < 4096) {
+        handle = handleCounter_ * 8;
+        ++handleCounter_;
+    } else {
+        for (uint32_t h = 8; h <= 4096 && handle == 0; h += 8) {
+            const bool used = std::any_of(triggers_.begin(), triggers_.end(),
+                                          [h](const DataTrigger& t) { return t.handle == h; });
+            if (!used) handle = h;
+        }
+        if (handle == 0) return ecNoMoreTriggers;
+    }
+    triggers_.push_back(MakeDataTrigger(text, ignoreCase, handle));
+    return static_cast<int32_t>(handle);
+}
+
+TSavedTriggers TBaseDispatcher::SaveTriggers() {
+    std::lock_guard lock(dispatchLock_);
+    TSavedTriggers saved;
+    saved.dataTriggers = triggers_;
+    saved.availThreshold = availThreshold_;
+    return saved;
+}
+
+void TBaseDispatcher::RestoreTriggers(const TSavedTriggers& saved) {
+    std::lock_guard lock(dispatchLock_);
+    triggers_ = saved.dataTriggers;
+    availThreshold_ = saved.availThreshold;
+}
+
+void TBaseDispatcher::SetAvailThreshold(uint16_t count) {
+    std::lock_guard lock(dispatchLock_);
+    availThreshold_ = count;
+}
+
+void TBaseDispatcher::SetTarget(std::shared_ptr<TNotificationTarget> target, bool needed) {
+    std::lock_guard lock(dispatchLock_);
+    target_ = std::move(target);
+    deliveryNeeded_ = needed && target_ != nullptr;
+}
+
+// ---- dispatching (TDispThread) --------------------------------------------------------
+
+void TBaseDispatcher::DispatchPass() {
+    const uint64_t pass = passStarted_.fetch_add(1) + 1;
+    lastPassMoved_.store(FillReceiveRing());
+    while (!stop_.load() && CheckDataTriggers()) {
+    }
+    passDone_.store(pass);
+    dispatchDone_.Set();
+}
+
+// One step of the trigger check: walks the unseen bytes up to the first that completes a
+// trigger and delivers its notifications. True: call again.
+bool TBaseDispatcher::CheckDataTriggers() {
+    for (;;) {
+        uint8_t c;
+        uint32_t a;
+        int64_t throughA;  // waiting bytes from the tail up to and including a
+        {
+            std::lock_guard lock(receiveLock_);
+            if (scanPending_ == 0) break;
+            a = scanPos_;
+            c = receiveRing_[a];
+            scanPos_ = (a + 1) & kRingMask;
+            --scanPending_;
+            const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
+            throughA = static_cast<int64_t>(WaitingLocked() - ra) - scanPending_;
+        }
+        int32_t longest = 0;
+        uint16_t threshold;
+        {
+            std::lock_guard lock(dispatchLock_);
+            for (auto& t : triggers_) {
+                if (t.length <= 0) continue;
+                if (!t.matched && t.Match(c)) t.matched = true;
+                if (t.matched) longest = std::max(longest, t.length);
+            }
+            threshold = availThreshold_;
+        }
+        if (longest == 0) continue;
+
+        bool result = true;
+        if (threshold > 0 && a != lastNotified_) {
+            // Bytes ahead of the string; those a handler already took do not count.
+            const int64_t before = throughA - longest;
+            if (before >= threshold) {
+                result = Deliver(TNotifyKind::Avail,
+                                 static_cast<uint16_t>(std::min<int64_t>(before, 0xFFFF)));
+                lastNotified_ = a;
+            }
+        }
+        {
+            std::lock_guard lock(dispatchLock_);
+            fired_.clear();
+            for (auto it = triggers_.rbegin(); it != triggers_.rend(); ++it) {
+                if (!it->matched) continue;
+                it->matched = false;
+                fired_.emplace_back(static_cast<uint16_t>(it->handle), it->length);
+            }
+        }
+        for (const auto& [handle, length] : fired_) {
+            (void)length;
+            result = Deliver(TNotifyKind::Data, handle);
+            std::lock_guard lock(dispatchLock_);
+            if (closePending_) return false;
+        }
+        return result;
+    }
+
+    uint32_t waiting;
+    uint32_t head;
+    {
+        std::lock_guard lock(receiveLock_);
+        const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
+        waiting = WaitingLocked() - ra;
+        head = rxHead_;
+    }
+    uint16_t threshold;
+    {
+        std::lock_guard lock(dispatchLock_);
+        threshold = availThreshold_;
+    }
+    if (threshold > 0 && head != lastNotified_ && waiting >= threshold) {
+        lastNotified_ = head;
+        return Deliver(TNotifyKind::Avail,
+                       static_cast<uint16_t>(std::min<uint32_t>(waiting, 0xFFFF)));
+    }
+    return false;
+}
+
+bool TBaseDispatcher::Deliver(TNotifyKind kind, uint16_t value) {
+    std::shared_ptr<TNotificationTarget> target;
+    {
+        std::lock_guard lock(dispatchLock_);
+        if (!deliveryNeeded_ || !target_) return true;
+        if (stop_.load() || closePending_) return false;
+        delivering_ = true;
+        deliveringNow_.store(true);
+        target = target_;
+    }
+    {
+        std::lock_guard lock(receiveLock_);
+        readAheadMode_ = true;
+        readAhead_ = 0;
+    }
+    bool result = true;
+    const uint32_t id = id_;
+    target->Deliver([id, kind, value] { HandleNotification(id, kind, value); }, kDeliveryTimeout);
+    {
+        std::lock_guard lock(dispatchLock_);
+        if (closePending_) result = false;
+    }
+    {
+        std::lock_guard lock(receiveLock_);
+        if (readAheadMode_) {
+            readAheadMode_ = false;
+            const uint32_t taken = readAhead_;
+            readAhead_ = 0;
+            rxTail_ = (rxTail_ + taken) & kRingMask;
+            if (taken > 0) rxFull_ = false;
+            if (kind == TNotifyKind::Avail && taken != value) result = false;
+        }
+    }
+    std::lock_guard lock(dispatchLock_);
+    delivering_ = false;
+    deliveringNow_.store(false);
+    return result;
+}
+
+// ---- on the logic thread --------------------------------------------------------------
+
+void TBaseDispatcher::HandleNotification(uint32_t id, TNotifyKind kind, uint16_t value) {
+    // Held while the handler runs, so the dispatcher cannot vanish under it; recursive,
+    // because handlers open and close ports and nest further notifications.
+    std::lock_guard lock(listLock());
+    const auto it = dispatcherList().find(id);
+    if (it == dispatcherList().end() || it->second == nullptr) return;
+    TSerialPort* port = it->second->port_;
+    if (port == nullptr) return;
+    try {
+        switch (kind) {
+            case TNotifyKind::Avail:
+                if (auto handler = port->OnTriggerAvail) handler(*port, value);
+                break;
+            case TNotifyKind::Data:
+                if (auto handler = port->OnTriggerData) handler(*port, value);
+                break;
+            case TNotifyKind::ClosePending:
+                port->FinishDeferredClose();
+                break;
+        }
+    } catch (const std::exception& e) {
+        ReportHandlerError(e.what());
+    } catch (...) {
+        ReportHandlerError("Unknown exception");
+    }
+}
+
+}  // namespace swb808

@@ -1,0 +1,96 @@
+#include "serial/dispatcher_threads.h"
+
+#include <chrono>
+
+#include "serial/base_dispatcher.h"
+
+namespace swb808 {
+
+using namespace std::chrono_literals;
+
+void TComThread::Start(TBaseDispatcher& d) {
+    thread_ = std::thread([&d] { Execute(d); });
+}
+void TDispThread::Start(TBaseDispatcher& d) {
+    thread_ = std::thread([&d] { Execute(d); });
+}
+void TOutThread::Start(TBaseDispatcher& d) {
+    thread_ = std::thread([&d] { Execute(d); });
+}
+
+// Watches the line. Each event is handed to the dispatch thread, and the next wait starts
+// only once a pass that began after the event has finished. With a full ring the device is
+// not watched (the periodic pass refills), and a vanished device is not watched at all.
+void TComThread::Execute(TBaseDispatcher& d) {
+    d.ThreadStarted();
+    d.ack_.Set();
+    while (!d.stop_.load()) {
+        const bool alive = d.lineLost_.load() == 0;
+        const bool watch = alive && d.HasReceiveRoom();
+        const auto timeout = !alive  ? std::chrono::milliseconds(-1)
+                             : watch ? std::chrono::milliseconds(-1)
+                                     : kDispatchPeriod;
+        const TLineEvent event = d.WaitLineEvent(watch, timeout);
+        if (d.stop_.load()) break;
+        if (event != TLineEvent::Data) continue;
+        const uint64_t before = d.passStarted_.load();
+        d.lineEventSeen_.Set();
+        while (!d.stop_.load() && d.passDone_.load() <= before) d.dispatchDone_.Wait();
+        // A device that reports data but gives none must not turn this into a busy loop.
+        if (d.lastPassMoved_.load() == 0 && !d.stop_.load()) d.WaitLineEvent(false, 10ms);
+    }
+    d.ThreadEnded();
+}
+
+// Runs a pass at every line event and at least every 50 ms.
+void TDispThread::Execute(TBaseDispatcher& d) {
+    d.ThreadStarted();
+    d.ack_.Set();
+    while (!d.stop_.load()) {
+        d.lineEventSeen_.Wait(kDispatchPeriod);
+        if (d.stop_.load()) break;
+        d.DispatchPass();
+    }
+    d.dispatchDone_.Set();
+    d.ThreadEnded();
+}
+
+// Writes SendRing in order. Bytes leave the ring only once the device has sent them, so
+// OutputFree() counts them until then; a discard abandons the write in progress.
+void TOutThread::Execute(TBaseDispatcher& d) {
+    d.ThreadStarted();
+    d.ack_.Set();
+    while (!d.stop_.load()) {
+        d.outputReady_.Wait();
+        if (d.stop_.load()) break;
+        if (d.flushRequest_.exchange(false)) {
+            d.flushAck_.Set();
+            continue;
+        }
+        for (;;) {
+            uint32_t start;
+            uint32_t length;
+            {
+                std::lock_guard lock(d.sendLock_);
+                if (!d.txFull_ && d.txHead_ == d.txTail_) break;
+                start = d.txTail_;
+                length = (d.txFull_ || d.txHead_ <= d.txTail_) ? d.outSize_ - d.txTail_
+                                                               : d.txHead_ - d.txTail_;
+            }
+            const int32_t r =
+                d.WriteDevice(d.sendRing_.data() + start, static_cast<int32_t>(length));
+            if (r == TBaseDispatcher::kAbandoned) {
+                if (d.flushRequest_.exchange(false)) d.flushAck_.Set();
+                break;
+            }
+            std::lock_guard lock(d.sendLock_);
+            d.txTail_ = (d.txTail_ + length) % d.outSize_;
+            if (d.txTail_ == d.txHead_) d.txHead_ = d.txTail_ = 0;
+            d.txFull_ = false;
+        }
+    }
+    if (d.flushRequest_.exchange(false)) d.flushAck_.Set();
+    d.ThreadEnded();
+}
+
+}  // namespace swb808

@@ -1,0 +1,27 @@
+#include "serial/notification_target.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace swb808 {
+
+namespace {
+THandlerErrorReporter& reporter() {
+    static THandlerErrorReporter r;
+    return r;
+}
+}  // namespace
+
+THandlerErrorReporter SetHandlerErrorReporter(THandlerErrorReporter r) {
+    return std::exchange(reporter(), std::move(r));
+}
+
+void ReportHandlerError(const std::string& message) {
+    if (auto& r = reporter()) {
+        r(message);
+        return;
+    }
+    std::fprintf(stderr, "swb808: exception in a port event handler: %s\n", message.c_str());
+}
+
+}  // namespace swb808

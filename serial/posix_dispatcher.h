@@ -1,0 +1,46 @@
+#pragma once
+
+// The device layer on POSIX serial devices: flock'ed exclusive open, termios2 line settings,
+// poll() for line events, eventfds to wake the threads.
+
+#include "serial/base_dispatcher.h"
+
+namespace swb808 {
+
+class TPosixDispatcher : public TBaseDispatcher {
+  public:
+    explicit TPosixDispatcher(TSerialPort* port) : TBaseDispatcher(port) {}
+    ~TPosixDispatcher() override;
+
+    // open(2) + flock + TIOCEXCL, as an open does; returns the fd or a negative code.
+    static int32_t OpenExclusive(const std::string& path);
+    static void CloseExclusive(int fd);
+
+  protected:
+    int32_t CreateSignals() override;
+    void CloseSignals() override;
+    int32_t OpenDevice(const std::string& path) override;
+    void CloseDevice() override;
+    bool DeviceOpen() const override { return fd_ >= 0; }
+    int32_t DeviceInCount() override;
+    int32_t ReadDevice(uint8_t* buffer, int32_t n) override;
+    int32_t WriteDevice(const uint8_t* buffer, int32_t n) override;
+    int32_t PurgeDevice(bool input, bool output) override;
+    int32_t GetDeviceLine(TLineSettings& line) override;
+    int32_t SetDeviceLine(const TLineSettings& line) override;
+    int32_t SetDeviceModem(bool dtr, bool rts) override;
+    TLineEvent WaitLineEvent(bool watchData, std::chrono::milliseconds timeout) override;
+    void WakeWatcher() override;
+    void WakeWriter() override;
+
+  private:
+    bool LostBy(int e);           // marks the line lost for errno values of a vanished device
+    bool WaitWritable();          // false when told to flush or stop
+    bool WaitDrained(int32_t n);  // false when told to flush or stop
+
+    int fd_ = -1;
+    int comWake_ = -1;  // eventfd: wakes TComThread
+    int outWake_ = -1;  // eventfd: wakes TOutThread
+};
+
+}  // namespace swb808
