@@ -1,0 +1,15 @@
+#include <QApplication>
+#include <QStyleFactory>
+
+#include "protocol/paced_wait.h"
+#include "ui/main_window.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // Waits of the logic keep the window alive: each turn handles what is pending.
+    swb808::SetEventPump([] { QCoreApplication::processEvents(); });
+    swb808::TSWB808Form form;
+    form.show();
+    return app.exec();
+}

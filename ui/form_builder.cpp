@@ -1,0 +1,48 @@
+#include "ui/form_builder.h"
+
+#include <QApplication>
+
+namespace swb808::form {
+
+QFont WindowFont(int pixelSize, bool bold) {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    // The condensed face comes closest to the widths the layout was drawn for.
+    f.setStretch(QFont::SemiCondensed);
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+QLabel* AutoLabel(QWidget* parent, const char* name, int x, int y, const QString& text) {
+    auto* l = Make<QLabel>(parent, name, text);
+    l->setTextFormat(Qt::PlainText);
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+QLabel* FixedLabel(QWidget* parent, const char* name, int x, int y, int width, int height,
+                   const QString& text) {
+    auto* l = Make<QLabel>(parent, name, text);
+    l->setTextFormat(Qt::PlainText);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    l->setGeometry(x, y, width, height);
+    return l;
+}
+
+QLabel* HeaderLabel(QWidget* parent, const char* name, int top, const QString& text) {
+    auto* l = Make<QLabel>(parent, name, text);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(WindowFont(13));
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    l->setAutoFillBackground(true);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::Window, ToQColor(clSwbOrange));
+    pal.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
+    l->setPalette(pal);
+    l->setGeometry(8, top, 401, 20);
+    return l;
+}
+
+}  // namespace swb808::form

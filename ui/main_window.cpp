@@ -1,0 +1,148 @@
+#include "ui/main_window.h"
+
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "ui/artwork.h"
+#include "ui/form_builder.h"
+#include "ui/progress_bar_color.h"
+#include "ui/version_info.h"
+
+namespace swb808 {
+
+using namespace form;
+
+TSWB808Form::TSWB808Form(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("SWB808Form"));
+    setWindowTitle(QStringLiteral("SWB808 Kontrollprogramm"));
+    setWindowIcon(ProgramIcon());
+    setFont(WindowFont());
+    setAutoFillBackground(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    BuildTopStrip();
+    PageControl = Make<QTabWidget>(this, "PageControl");
+    BuildWelcomePage();
+    BuildConfigPage();
+    BuildControlPage();
+    BuildFirmwarePage();
+    BuildErrorPage();
+    BuildBottom();
+    layout->addWidget(TopPanel);
+    layout->addWidget(PageControl, 1);
+    layout->addWidget(StatusProgressBar);
+    layout->addWidget(SWBStatusBar);
+
+    // Client area 426 x 533 at 96 dpi; the frame is the window manager's.
+    resize(426, 533);
+    move(28, 35);
+
+    WireWindowHandlers();
+    WireLogicHandlers();
+    FormCreate();
+}
+
+void TSWB808Form::BuildTopStrip() {
+    TopPanel = Make<QWidget>(this, "TopPanel");
+    TopPanel->setFixedHeight(65);
+
+    ComPortPanel =
+        Place(Make<Panel>(TopPanel, "ComPortPanel", QStringLiteral(" COM-Port:")), 8, 12, 137, 33);
+    QStringList ports{QStringLiteral("auto")};
+    for (int n = 1; n <= 16; ++n) ports << QStringLiteral("COM%1").arg(n);
+    ComPortComboBox = Place(Make<ComboBox>(ComPortPanel, "ComPortComboBox", ports), 56, 6, 73, 21);
+    ComPortComboBox->SetAutoComplete(false);
+    ComPortComboBox->SetItemIndex(0);
+
+    BaudratePanel = Place(Make<Panel>(TopPanel, "BaudratePanel", QStringLiteral(" Baudrate:")), 160,
+                          12, 137, 33);
+    BaudrateComboBox =
+        Place(Make<ComboBox>(
+                  BaudratePanel, "BaudrateComboBox",
+                  QStringList{"auto", "300", "600", "1200", "2400", "4800", "9600", "14400",
+                              "19200", "28800", "38400", "57600", "76800", "115200", "230400"}),
+              56, 6, 73, 21);
+    BaudrateComboBox->SetItemIndex(0);
+
+    ScanSpeedButton = Place(Make<SpeedButton>(TopPanel, "ScanSpeedButton", QStringLiteral("Scan")),
+                            312, 8, 89, 41);
+    ScanSpeedButton->setFlat(true);
+    ScanSpeedButton->setIcon(ScanIcon());
+    ScanSpeedButton->setIconSize(QSize(32, 32));
+}
+
+QWidget* TSWB808Form::AddPage(const char* name, const QString& caption) {
+    auto* page = Make<QWidget>(PageControl, name);
+    PageControl->addTab(page, caption);
+    return page;
+}
+
+void TSWB808Form::BuildBottom() {
+    StatusProgressBar = Make<QProgressBar>(this, "StatusProgressBar");
+    StatusProgressBar->setOrientation(Qt::Horizontal);
+    StatusProgressBar->setRange(0, 1000);
+    StatusProgressBar->setValue(1000);
+    StatusProgressBar->setTextVisible(false);
+    StatusProgressBar->setFixedHeight(33);
+
+    SWBStatusBar = Make<StatusBar>(this, "SWBStatusBar");
+    SWBStatusBar->setFixedHeight(19);
+    SWBStatusBar->AddPanel(50, QStringLiteral("Status: "));
+    SWBStatusBar->AddPanel(500, QStringLiteral("disconnected"));
+}
+
+void TSWB808Form::WireWindowHandlers() {
+    hsRadioButtonOn->OnClick = [this] { hsRadioButtonOnClick(); };
+    hsRadioButtonOff->OnClick = [this] { hsRadioButtonOffClick(); };
+    errRadioButtonOn->OnClick = [this] { errRadioButtonOnClick(); };
+    errRadioButtonOff->OnClick = [this] { errRadioButtonOffClick(); };
+    NewBaudComboBox->OnChange = [this] { NewBaudComboBoxChange(); };
+}
+
+void TSWB808Form::FormCreate() {
+    Connected = false;
+    FirmwareLoaded = false;
+    ConnectedPort = 0;
+    ConnectedBaud = 0;
+    OpenedPort = 0;
+}
+
+void TSWB808Form::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TSWB808Form::FormShow() {
+    std::string internalName, fileVersion;
+    if (ReadVersionInfo(executableFileName_, internalName, fileVersion)) {
+        const QString caption = QString::fromStdString(internalName + " " + fileVersion);
+        setWindowTitle(caption);
+        ProgNameLabel->setText(caption);
+        ProgNameLabel->adjustSize();
+    }
+    SetProgressBarColor(StatusProgressBar, clSwbOrange);
+    PageControl->setCurrentIndex(0);
+}
+
+void TSWB808Form::hsRadioButtonOnClick() {
+    hsSpinEdit->setEnabled(true);
+}
+void TSWB808Form::hsRadioButtonOffClick() {
+    hsSpinEdit->setEnabled(false);
+}
+void TSWB808Form::errRadioButtonOnClick() {
+    errSpinEdit->setEnabled(true);
+}
+void TSWB808Form::errRadioButtonOffClick() {
+    errSpinEdit->setEnabled(false);
+}
+
+void TSWB808Form::NewBaudComboBoxChange() {
+    // "unbekannt" is only for the program to show; the operator's pick becomes the top rate.
+    const int count = NewBaudComboBox->count();
+    if (NewBaudComboBox->ItemIndex() == count - 1) NewBaudComboBox->SetItemIndex(count - 2);
+}
+
+}  // namespace swb808

@@ -1,0 +1,160 @@
+#pragma once
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "ui/controls.h"
+#include "ui/led_indicator.h"
+#include "ui/spin_edit.h"
+#include "ui/status_bar.h"
+#include "ui/text_memo.h"
+
+namespace swb808 {
+
+// The program's one window. Controls are public and carry the names the program's logic
+// uses for them (also as Qt object names).
+class TSWB808Form : public QWidget {
+  public:
+    explicit TSWB808Form(QWidget* parent = nullptr);
+
+    // --- Start-up and the handlers that only couple controls ---
+    void FormCreate();
+    void FormShow();
+    void hsRadioButtonOnClick();
+    void hsRadioButtonOffClick();
+    void errRadioButtonOnClick();
+    void errRadioButtonOffClick();
+    void NewBaudComboBoxChange();
+
+    // --- Handlers of the connection and firmware logic. Declared here; each is defined
+    // by its own source and connected in WireLogicHandlers() when that source joins. ---
+    void ScanSpeedButtonClick();
+    void SaveSpeedButtonClick();
+    void ResetSpeedButtonClick();
+    void RelLed1Click(LedIndicator& sender);
+    void LoadSpeedButtonClick();
+    void UpdateSpeedButtonClick();
+    void BootloaderCheckBoxClick();
+    void FormClose();
+
+    // The file whose version record FormShow reads; the running executable by default.
+    void SetExecutableFileName(const std::string& fileName) { executableFileName_ = fileName; }
+
+    // --- Connection state, cleared by FormCreate ---
+    bool Connected = false;
+    bool FirmwareLoaded = false;
+    int32_t ConnectedPort = 0;
+    int32_t ConnectedBaud = 0;
+    int32_t OpenedPort = 0;
+
+    // --- Top strip ---
+    QWidget* TopPanel;
+    Panel* ComPortPanel;
+    ComboBox* ComPortComboBox;
+    Panel* BaudratePanel;
+    ComboBox* BaudrateComboBox;
+    SpeedButton* ScanSpeedButton;
+
+    // --- Pages ---
+    QTabWidget* PageControl;
+    QWidget* WelcomeTabSheet;
+    QWidget* ConfigTabSheet;
+    QWidget* ControlTabSheet;
+    QWidget* FirmwareTabSheet;
+    QWidget* ErrorTabSheet;
+
+    // Welcome
+    Panel* WelcomePanel;
+    QLabel* WelcomeImage;
+    QLabel* ProgNameLabel;
+    TextMemo* WelcomeMemo1;
+    TextMemo* WelcomeMemo2;
+
+    // Configuration
+    QLabel* cfgTopLabel;
+    QLabel* cfgLabel1;
+    ComboBox* NewBaudComboBox;
+    Panel* cfgHsPanel;
+    QLabel* hsLabel1;
+    RadioButton* hsRadioButtonOn;
+    SpinEdit* hsSpinEdit;
+    QLabel* hsLabel2;
+    RadioButton* hsRadioButtonOff;
+    Panel* cfgErrPanel;
+    QLabel* errLabel1;
+    RadioButton* errRadioButtonOn;
+    SpinEdit* errSpinEdit;
+    QLabel* errLabel2;
+    RadioButton* errRadioButtonOff;
+    CheckBox* KeepLastCheckBox;
+    SpeedButton* SaveSpeedButton;
+    QLabel* cfgLabel2;
+    SpeedButton* ResetSpeedButton;
+    QLabel* cfgLabel3;
+
+    // Control
+    QLabel* ControlTopLabel;
+    LedIndicator* SampleLedOff;
+    LedIndicator* SampleLedOn;
+    QGroupBox* RelGroupBox;
+    LedIndicator *RelLed1, *RelLed2, *RelLed3, *RelLed4, *RelLed5, *RelLed6, *RelLed7, *RelLed8;
+    QGroupBox* OptoGroupBox;
+    LedIndicator *OptoLed1, *OptoLed2, *OptoLed3, *OptoLed4, *OptoLed5, *OptoLed6, *OptoLed7,
+        *OptoLed8;
+    std::array<LedIndicator*, 8> RelLeds;   // RelLed1 ... RelLed8
+    std::array<LedIndicator*, 8> OptoLeds;  // OptoLed1 ... OptoLed8
+    QGroupBox* VccGroupBox;
+    Panel* VccPanel;
+
+    // Firmware update
+    QLabel* VersionTopLabel;
+    QLabel* fwLabel1;
+    QLabel* IdLabel;
+    QLabel* fwLabel2;
+    QLabel* VersionLabel;
+    QLabel* FirmwareTopLabel;
+    SpeedButton* LoadSpeedButton;
+    SpeedButton* ILoadSpeedButton;
+    QLabel* fwLabel3;
+    QLabel* FilenameLabel;
+    QLabel* fwLabel4;
+    QLabel* NewVersionLabel;
+    QLabel* FlashTopLabel;
+    SpeedButton* UpdateSpeedButton;
+    QGroupBox* BootloaderGroupBox;
+    CheckBox* BootloaderCheckBox;
+    TextMemo* BootloaderMemo;
+
+    // Messages
+    TextMemo* ErrorMemo;
+
+    // --- Bottom ---
+    QProgressBar* StatusProgressBar;
+    StatusBar* SWBStatusBar;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void BuildTopStrip();
+    void BuildWelcomePage();
+    void BuildConfigPage();
+    void BuildControlPage();
+    void BuildFirmwarePage();
+    void BuildErrorPage();
+    void BuildBottom();
+    QWidget* AddPage(const char* name, const QString& caption);
+    void WireWindowHandlers();
+    // The one place where the connection and firmware logic connects its handlers.
+    void WireLogicHandlers();
+
+    std::string executableFileName_ = "/proc/self/exe";
+};
+
+}  // namespace swb808

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QColor>
+#include <QPalette>
+#include <cstdint>
+
+namespace swb808 {
+
+// A colour as the board's tools have always written it: 0x00BBGGRR (red in the low byte).
+// Values with the high byte 0xFF name a system colour that the palette decides.
+using TColor = uint32_t;
+
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clWhite = 0xFFFFFF;
+inline constexpr TColor clGray = 0x808080;
+inline constexpr TColor clSilver = 0xC0C0C0;
+inline constexpr TColor clBlue = 0xFF0000;
+inline constexpr TColor clNavy = 0x800000;
+inline constexpr TColor clRed = 0x0000FF;
+inline constexpr TColor clSystemColor = 0xFF000000;
+inline constexpr TColor clWindow = clSystemColor | 5;
+inline constexpr TColor clWindowText = clSystemColor | 8;
+inline constexpr TColor clBtnFace = clSystemColor | 15;
+
+// The program's own colours.
+inline constexpr TColor clSwbOrange = 1202164;  // 244, 87, 18
+inline constexpr TColor clSwbBrown = 10579;     // 83, 41, 0
+inline constexpr TColor clVccBad = 1444578;     // 226, 10, 22
+inline constexpr TColor clVccGood = 32768;      // 0, 128, 0
+
+inline constexpr TColor RGBToTColor(int r, int g, int b) {
+    return TColor(r & 0xFF) | TColor(g & 0xFF) << 8 | TColor(b & 0xFF) << 16;
+}
+
+// Plain colours map one to one; system colours take the palette's role.
+inline QColor ToQColor(TColor c, const QPalette& palette = QPalette()) {
+    if ((c & clSystemColor) == clSystemColor) {
+        switch (c) {
+            case clWindow:
+                return palette.color(QPalette::Base);
+            case clWindowText:
+                return palette.color(QPalette::WindowText);
+            case clBtnFace:
+            default:
+                return palette.color(QPalette::Window);
+        }
+    }
+    return QColor(int(c & 0xFF), int(c >> 8 & 0xFF), int(c >> 16 & 0xFF));
+}
+
+}  // namespace swb808
