@@ -144,8 +144,11 @@ void BoardSimulator::Start() {
     line_ = std::make_unique<PseudoTerminal>();
     if (!options_.link.empty()) line_->LinkAs(options_.link);
     tx_ = std::make_unique<LineTransmitter>(
-        *line_, [this](const std::vector<uint8_t>& wire, unsigned rate, bool garbled) {
-            Record(WireEvent{Clock::now(), true, rate, !garbled, wire}, garbled ? "garbled" : "");
+        *line_,
+        [this](const std::vector<uint8_t>& wire, unsigned rate, LineTransmitter::Delivery d) {
+            using D = LineTransmitter::Delivery;
+            Record(WireEvent{Clock::now(), true, rate, d == D::Clean, wire},
+                   d == D::Lost ? "port closed" : (d == D::Garbled ? "garbled" : ""));
         });
     tx_->SetPacing(options_.pacing);
     started_ = Clock::now();
@@ -201,6 +204,7 @@ void BoardSimulator::Run() {
                 timeoutMs = static_cast<int>(std::clamp<long>(left, 0, 10));
             }
         }
+        line_->PeerOpen();  // flushes what a closed port was left with
         pollfd p{line_->MasterFd(), POLLIN, 0};
         int r = ::poll(&p, 1, timeoutMs);
         if (r > 0 && (p.revents & POLLIN)) {

@@ -96,9 +96,12 @@ void LineTransmitter::Transmit(const Chunk& chunk) {
 // Hands bytes to the pseudo-terminal; gives up (dropping them) when the program's side has not
 // taken anything for two seconds, as the bytes of a real line would be lost too.
 bool LineTransmitter::WriteNow(const uint8_t* data, size_t n, unsigned rate) {
-    const unsigned theirs = line_.LineRate();
-    const bool garbled = theirs != rate;
     std::vector<uint8_t> wire(data, data + n);
+    if (!line_.PeerOpen()) {
+        if (onSent_) onSent_(wire, rate, Delivery::Lost);
+        return true;
+    }
+    const bool garbled = line_.LineRate() != rate;
     if (garbled)
         for (auto& b : wire) b = Garble(b);
     const auto giveUp = Clock::now() + std::chrono::seconds(2);
@@ -115,7 +118,8 @@ bool LineTransmitter::WriteNow(const uint8_t* data, size_t n, unsigned rate) {
         ::poll(&p, 1, 20);
     }
     wire.resize(done);
-    if (!wire.empty() && onSent_) onSent_(wire, rate, garbled);
+    if (!wire.empty() && onSent_)
+        onSent_(wire, rate, garbled ? Delivery::Garbled : Delivery::Clean);
     return done == n;
 }
 

@@ -21,9 +21,10 @@ namespace swb808::sim {
 
 class LineTransmitter {
   public:
+    enum class Delivery { Clean, Garbled, Lost };  // Lost: the program had the port closed
     // Called on the transmit thread with the bytes as they went onto the line.
     using SentHook =
-        std::function<void(const std::vector<uint8_t>& wire, unsigned rate, bool garbled)>;
+        std::function<void(const std::vector<uint8_t>& wire, unsigned rate, Delivery delivery)>;
 
     LineTransmitter(PseudoTerminal& line, SentHook onSent);
     ~LineTransmitter();

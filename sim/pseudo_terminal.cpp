@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -51,6 +52,31 @@ PseudoTerminal::PseudoTerminal() {
         cfmakeraw(&tio);
         tcsetattr(slaveHold_, TCSANOW, &tio);
     }
+    // Added after our own open, so only other openers are counted. Without it (no inotify) the
+    // line counts as always open.
+    watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ >= 0 && inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
+}
+
+bool PseudoTerminal::PeerOpen() {
+    std::lock_guard lock(peerMu_);
+    if (watch_ < 0) return true;
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        ssize_t n = ::read(watch_, buf, sizeof buf);
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
+            if (ev->mask & IN_OPEN) ++peerOpens_;
+            if ((ev->mask & IN_CLOSE) && peerOpens_ > 0 && --peerOpens_ == 0 && slaveHold_ >= 0)
+                tcflush(slaveHold_, TCIFLUSH);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+    return peerOpens_ > 0;
 }
 
 PseudoTerminal::~PseudoTerminal() {
@@ -110,9 +136,11 @@ void PseudoTerminal::Close() {
         ::unlink(link_.c_str());
         link_.clear();
     }
+    std::lock_guard lock(peerMu_);
+    if (watch_ >= 0) ::close(watch_);
     if (slaveHold_ >= 0) ::close(slaveHold_);
     if (master_ >= 0) ::close(master_);
-    slaveHold_ = master_ = -1;
+    watch_ = slaveHold_ = master_ = -1;
 }
 
 }  // namespace swb808::sim

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,11 @@ class PseudoTerminal {
     // The line rate the program set on its side (read from the master), 0 if unknown.
     unsigned LineRate() const;
 
+    // Whether the program has the slave open now (counted from the device's open and close
+    // events). When its last descriptor closes, what it left unread is flushed: bytes that
+    // reach a closed serial port are lost, so they must not greet the next open.
+    bool PeerOpen();
+
     // The device vanishes: the link is removed and both sides are closed, so the program's
     // open descriptor hangs up (as when a USB adapter is pulled out).
     void Close();
@@ -47,6 +53,9 @@ class PseudoTerminal {
   private:
     int master_ = -1;
     int slaveHold_ = -1;  // keeps the line from hanging up while the program has it closed
+    int watch_ = -1;      // inotify descriptor on the slave device
+    std::mutex peerMu_;
+    int peerOpens_ = 0;
     std::string slavePath_;
     std::string link_;
 };

@@ -375,6 +375,19 @@ TEST_F(SimTest, SilentBoardAnswersNothingButTakesWrites) {
     EXPECT_EQ(Ask(Request(0xB7), 15).size(), 15u);
 }
 
+TEST_F(SimTest, BytesForAClosedPortAreLost) {
+    auto& board = Start();
+    line_->Write(Request(0xB7));  // answered, but the port closes before it is read
+    ASSERT_TRUE(board.WaitForSent(15, 1s));
+    line_.reset();
+    board.SetInputs(0x02);  // while nobody listens
+    ASSERT_TRUE(board.WaitForSent(22, 1s));
+    EXPECT_FALSE(board.WireLog().back().understood);
+    line_ = std::make_unique<SlaveLine>(options_.link, B9600);
+    EXPECT_TRUE(line_->ReadFor(100ms).empty());
+    EXPECT_EQ(Ask(Request(0xB1), 7), EncodeFrame(0xB1, {0x02}));
+}
+
 TEST_F(SimTest, PacingTakesWireTime) {
     options_.pacing = true;
     Start();
