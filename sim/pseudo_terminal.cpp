@@ -133,7 +133,11 @@ unsigned PseudoTerminal::LineRate() const {
 
 void PseudoTerminal::Close() {
     if (!link_.empty()) {
-        ::unlink(link_.c_str());
+        // Leave a link alone that has since been pointed at another line.
+        char target[256];
+        ssize_t n = ::readlink(link_.c_str(), target, sizeof target - 1);
+        if (n >= 0 && std::string(target, static_cast<size_t>(n)) == slavePath_)
+            ::unlink(link_.c_str());
         link_.clear();
     }
     std::lock_guard lock(peerMu_);

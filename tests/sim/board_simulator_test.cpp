@@ -156,6 +156,18 @@ TEST_F(SimTest, BytesAtAnotherRateAreNoiseBothWays) {
     EXPECT_EQ(Ask(Request(0xB7), 15).size(), 15u);
 }
 
+TEST_F(SimTest, AnswersAtEveryBoardRateSetWithTermios2) {
+    for (unsigned rate : {14400u, 28800u, 76800u, 230400u}) {
+        SCOPED_TRACE(rate);
+        options_.baud = rate;
+        Start();
+        ASSERT_TRUE(line_->SetRate(rate + 100));
+        EXPECT_TRUE(Unanswered(Request(0xB7)));
+        ASSERT_TRUE(line_->SetRate(rate));
+        EXPECT_EQ(Ask(Request(0xB7), 15).size(), 15u);
+    }
+}
+
 TEST_F(SimTest, InputChangeSendsFrameOnlyOnChange) {
     auto& board = Start();
     board.SetInputs(0x81);  // unchanged

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/line_rate.h"
+
 namespace swb808::sim::test {
 
 class SlaveLine {
@@ -36,6 +38,9 @@ class SlaveLine {
         cfsetspeed(&tio, speed);
         return tcsetattr(fd_, TCSANOW, &tio) == 0;
     }
+
+    // Any integer rate, through termios2.
+    bool SetRate(unsigned rate) { return SetLineRate(fd_, rate); }
 
     void Write(const std::vector<uint8_t>& bytes) {
         size_t done = 0;
