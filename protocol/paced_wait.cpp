@@ -13,7 +13,9 @@ EventPump& installedPump() {
 }
 }  // namespace
 
-EventPump SetEventPump(EventPump pump) { return std::exchange(installedPump(), std::move(pump)); }
+EventPump SetEventPump(EventPump pump) {
+    return std::exchange(installedPump(), std::move(pump));
+}
 
 void PumpEvents() {
     if (auto& pump = installedPump()) pump();
@@ -22,9 +24,14 @@ void PumpEvents() {
 void PacedWait(int ms) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    constexpr auto turn = std::chrono::milliseconds(10);
     while (Clock::now() < deadline) {
         PumpEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // The last turn sleeps only up to the deadline: a full turn would stretch every wait
+        // that is not a multiple of 10 ms (2 ms at 115200 Bd would become 10 ms).
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) break;
+        std::this_thread::sleep_for(left < turn ? left : Clock::duration(turn));
     }
 }
 

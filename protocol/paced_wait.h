@@ -15,8 +15,9 @@ EventPump SetEventPump(EventPump pump);
 void PumpEvents();
 
 // Waits `ms` milliseconds on the monotonic clock. Each turn first processes all pending
-// events, then sleeps 10 ms, so handlers may run nested inside the wait. ms <= 0 returns at
-// once without processing anything. Logic thread only.
+// events, then sleeps 10 ms (the last turn only up to the deadline), so handlers may run
+// nested inside the wait. ms <= 0 returns at once without processing anything. Logic thread
+// only.
 void PacedWait(int ms);
 
 }  // namespace swb808
