@@ -24,6 +24,7 @@ void TOutThread::Start(TBaseDispatcher& d) {
 void TComThread::Execute(TBaseDispatcher& d) {
     d.ThreadStarted();
     d.ack_.Set();
+    int emptyEvents = 0;
     while (!d.stop_.load()) {
         const bool alive = d.lineLost_.load() == 0;
         const bool watch = alive && d.HasReceiveRoom();
@@ -36,8 +37,10 @@ void TComThread::Execute(TBaseDispatcher& d) {
         const uint64_t before = d.passStarted_.load();
         d.lineEventSeen_.Set();
         while (!d.stop_.load() && d.passDone_.load() <= before) d.dispatchDone_.Wait();
-        // A device that reports data but gives none must not turn this into a busy loop.
-        if (d.lastPassMoved_.load() == 0 && !d.stop_.load()) d.WaitLineEvent(false, 10ms);
+        // A device that keeps reporting data but gives none must not turn this into a busy
+        // loop. One empty event is normal: the periodic pass may have taken the bytes first.
+        emptyEvents = d.lastPassMoved_.load() == 0 ? emptyEvents + 1 : 0;
+        if (emptyEvents >= 2 && !d.stop_.load()) d.WaitLineEvent(false, 10ms);
     }
     d.ThreadEnded();
 }

@@ -1,0 +1,343 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+#include "serial/serial_port.h"
+#include "sim/pseudo_terminal.h"
+#include "tests/support/port_dir.h"
+
+namespace swb808 {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+// Polls `done` until it holds or `timeout` passes; true when it held.
+template <class F>
+bool waitFor(F done, std::chrono::milliseconds timeout = 3s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+double processCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+class SerialPortTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_.Link(pty_, 3);
+        port_.SetComNumber(3);
+        port_.SetBaud(115200);
+    }
+
+    test::TempPortDir dir_;
+    sim::PseudoTerminal pty_;
+    TSerialPort port_;
+};
+
+TEST(SerialPortClosed, DefaultsAndOperations) {
+    TSerialPort port;
+    EXPECT_EQ(port.ComNumber(), 0);
+    EXPECT_EQ(port.Baud(), 19200);
+    EXPECT_EQ(port.Parity(), pNone);
+    EXPECT_EQ(port.DataBits(), 8);
+    EXPECT_EQ(port.StopBits(), 1);
+    EXPECT_EQ(port.InSize(), 4096);
+    EXPECT_EQ(port.OutSize(), 4096);
+    EXPECT_TRUE(port.DTR());
+    EXPECT_TRUE(port.RTS());
+    EXPECT_EQ(port.AvailThreshold(), 1);
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.PortPhase(), Closed);
+
+    EXPECT_EQ(port.InputCount(), 0);
+    EXPECT_EQ(port.OutputFree(), 4096);
+    try {
+        port.ReadByte();
+        FAIL();
+    } catch (const ECommNotOpen& e) {
+        EXPECT_STREQ(e.what(), "ie_NOpen - device not open");
+        EXPECT_EQ(e.ErrorCode, -2007);
+    }
+    uint8_t b[4] = {};
+    EXPECT_THROW(port.ReadBlock(b, 4), ECommNotOpen);
+    EXPECT_THROW(port.WriteBlock(b, 4), ECommNotOpen);
+    EXPECT_THROW(port.WriteByte(1), ECommNotOpen);
+    EXPECT_THROW(port.AddTriggerString("x", false), ECommNotOpen);
+    EXPECT_THROW(port.SetOpen(true), ENoPortSelected);
+    EXPECT_EQ(port.PortPhase(), Closed);
+
+    // The program's close: discard, then close, inside one guard that swallows everything.
+    try {
+        port.DiscardOutput();
+        port.SetOpen(false);
+    } catch (...) {
+    }
+    EXPECT_FALSE(port.Open());
+}
+
+TEST_F(SerialPortTest, OpensAtEveryRateAndTheLineTakesIt) {
+    for (int32_t rate : {300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 76800,
+                         115200, 230400}) {
+        port_.SetBaud(rate);
+        port_.SetOpen(true);
+        EXPECT_TRUE(port_.Open());
+        EXPECT_EQ(port_.PortPhase(), Opened);
+        EXPECT_EQ(pty_.LineRate(), static_cast<unsigned>(rate));
+        port_.SetOpen(false);
+        EXPECT_FALSE(port_.Open());
+        EXPECT_EQ(port_.PortPhase(), Closed);
+    }
+}
+
+TEST_F(SerialPortTest, DeviceHeldElsewhereIsAlreadyOpenButAvailable) {
+    const int other = ::open(dir_.ComPath(3).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    try {
+        port_.SetOpen(true);
+        FAIL();
+    } catch (const EAlreadyOpen& e) {
+        EXPECT_EQ(e.ErrorCode, -2008);
+        EXPECT_STREQ(e.what(), "ie_Open - device already open");
+    }
+    EXPECT_FALSE(port_.Open());
+    EXPECT_EQ(port_.PortPhase(), Closed);
+    EXPECT_TRUE(PortAvailable(3));
+    ::close(other);
+
+    // Our own open port counts as available, and is held against others.
+    port_.SetOpen(true);
+    EXPECT_TRUE(PortAvailable(3));
+    TSerialPort second;
+    second.SetComNumber(3);
+    EXPECT_THROW(second.SetOpen(true), EAlreadyOpen);
+    port_.SetOpen(false);
+}
+
+TEST_F(SerialPortTest, MissingPortIsBadIdAndUnavailable) {
+    port_.SetComNumber(9);
+    try {
+        port_.SetOpen(true);
+        FAIL();
+    } catch (const EBadId& e) {
+        EXPECT_EQ(e.ErrorCode, -2001);
+    }
+    EXPECT_FALSE(port_.Open());
+    EXPECT_FALSE(PortAvailable(9));
+    EXPECT_TRUE(PortAvailable(3));
+    EXPECT_FALSE(PortAvailable(0));
+}
+
+TEST_F(SerialPortTest, BytesFlowBothWays) {
+    port_.SetOpen(true);
+    const Bytes out = {0xC1, 0xB1, 0xE0, 0xA0, 0xDF};
+    port_.WriteBlock(out.data(), static_cast<uint16_t>(out.size()));
+    EXPECT_EQ(pty_.ReadExactly(out.size(), 3s), out);
+    ASSERT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; }));
+
+    const Bytes in = {1, 2, 3, 4, 5, 6};
+    ASSERT_TRUE(pty_.Write(in));
+    ASSERT_TRUE(waitFor([&] { return port_.InputCount() == in.size(); }));
+    EXPECT_EQ(port_.ReadByte(), 1);
+    Bytes rest(5);
+    port_.ReadBlock(rest.data(), 5);
+    EXPECT_EQ(rest, Bytes({2, 3, 4, 5, 6}));
+    EXPECT_EQ(port_.InputCount(), 0);
+    port_.ReadBlock(rest.data(), 0);  // nothing asked, nothing done
+}
+
+TEST_F(SerialPortTest, ReadsAndWritesBeyondTheCountsMoveNothing) {
+    port_.SetOpen(true);
+    ASSERT_TRUE(pty_.Write({7, 8, 9}));
+    ASSERT_TRUE(waitFor([&] { return port_.InputCount() == 3; }));
+    uint8_t buf[8] = {};
+    try {
+        port_.ReadBlock(buf, 7);
+        FAIL();
+    } catch (const EBufferIsEmpty& e) {
+        EXPECT_STREQ(e.what(), "Buffer is empty");
+    }
+    EXPECT_EQ(port_.InputCount(), 3);
+    port_.ReadBlock(buf, 3);
+    EXPECT_EQ(Bytes(buf, buf + 3), Bytes({7, 8, 9}));
+    EXPECT_THROW(port_.ReadByte(), EBufferIsEmpty);
+
+    Bytes big(4097, 0x55);
+    EXPECT_THROW(port_.WriteBlock(big.data(), 4097), EOutputBufferTooSmall);
+    EXPECT_EQ(port_.OutputFree(), 4096);
+    EXPECT_TRUE(pty_.Read(100ms).empty());
+    port_.WriteBlock(big.data(), 4096);
+    EXPECT_EQ(pty_.ReadExactly(4096, 5s).size(), 4096u);
+    ASSERT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; }));
+}
+
+TEST_F(SerialPortTest, OutputFreeIsFullAgainAfterTheRingWrapped) {
+    port_.SetOpen(true);
+    Bytes sent;
+    for (int round = 0; round < 4; ++round) {
+        Bytes chunk(3000);
+        std::iota(chunk.begin(), chunk.end(), static_cast<uint8_t>(round * 31));
+        port_.WriteBlock(chunk.data(), static_cast<uint16_t>(chunk.size()));
+        EXPECT_EQ(pty_.ReadExactly(chunk.size(), 5s), chunk) << round;
+        ASSERT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; })) << round;
+        EXPECT_EQ(port_.OutputFree(), 4096);
+    }
+    // Single bytes across the wrap point as well.
+    for (int i = 0; i < 1500; ++i) port_.WriteByte(static_cast<uint8_t>(i));
+    EXPECT_EQ(pty_.ReadExactly(1500, 5s).size(), 1500u);
+    ASSERT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; }));
+}
+
+TEST_F(SerialPortTest, DiscardThenCloseInOneGuardLeavesAClosedPort) {
+    port_.SetOpen(true);
+    Bytes data(2000, 0x33);
+    port_.WriteBlock(data.data(), 2000);
+    try {
+        port_.DiscardOutput();
+        port_.SetOpen(false);
+    } catch (...) {
+        FAIL() << "the close raised";
+    }
+    EXPECT_FALSE(port_.Open());
+    EXPECT_EQ(port_.PortPhase(), Closed);
+    EXPECT_EQ(port_.OutputFree(), 4096);
+    // And it opens again cleanly.
+    port_.SetOpen(true);
+    EXPECT_EQ(port_.InputCount(), 0);
+    port_.SetOpen(false);
+}
+
+TEST_F(SerialPortTest, CloseDoesNotWaitForOutputTheLineCannotTake) {
+    port_.SetOpen(true);
+    // Nobody reads the master: fill the line until the output stops draining.
+    Bytes data(4096, 0x77);
+    for (int i = 0; i < 200 && port_.OutputFree() == 4096; ++i) {
+        port_.WriteBlock(data.data(), 4096);
+        waitFor([&] { return port_.OutputFree() == 4096; }, 50ms);
+    }
+    EXPECT_LT(port_.OutputFree(), 4096);
+    const auto start = std::chrono::steady_clock::now();
+    port_.SetOpen(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(port_.OutputFree(), 4096);
+}
+
+TEST_F(SerialPortTest, VanishedDeviceLeavesNoThreadSpinning) {
+    port_.SetOpen(true);
+    ASSERT_TRUE(pty_.Write({1, 2}));
+    ASSERT_TRUE(waitFor([&] { return port_.InputCount() == 2; }));
+    EXPECT_FALSE(port_.LineLost());
+    pty_.Close();  // the adapter is pulled out
+    ASSERT_TRUE(waitFor([&] { return port_.LineLost(); }));
+    std::this_thread::sleep_for(100ms);
+
+    const double cpu0 = processCpuSeconds();
+    const auto wall0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(500ms);
+    const double cpu = processCpuSeconds() - cpu0;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    EXPECT_LT(cpu, 0.2 * wall) << "threads kept running after the device vanished";
+
+    EXPECT_FALSE(port_.LineLostText().empty());
+    // Output to the dead line is dropped, so the program's drain waits end.
+    const uint8_t b = 0x42;
+    port_.WriteBlock(&b, 1);
+    EXPECT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; }));
+    EXPECT_EQ(port_.InputCount(), 2);  // what arrived before stays readable
+    port_.SetOpen(false);
+    EXPECT_FALSE(port_.Open());
+    EXPECT_TRUE(port_.LineLost());  // still known after the close
+    EXPECT_THROW(port_.SetOpen(true), EBadId);
+}
+
+TEST_F(SerialPortTest, BaudChangeOnTheOpenPortReprogramsTheLine) {
+    port_.SetBaud(9600);
+    port_.SetOpen(true);
+    EXPECT_EQ(pty_.LineRate(), 9600u);
+    const uint32_t writes = port_.LineSettingsWrites();
+    port_.SetBaud(9600);
+    EXPECT_EQ(port_.LineSettingsWrites(), writes);
+    port_.SetBaud(57600);
+    EXPECT_EQ(pty_.LineRate(), 57600u);
+    EXPECT_EQ(port_.LineSettingsWrites(), writes + 1);
+    EXPECT_EQ(port_.Baud(), 57600);
+    port_.SetOpen(false);
+}
+
+TEST_F(SerialPortTest, RateChangeSettlesEighteenCharactersAtTheOldRate) {
+    port_.SetBaud(300);
+    port_.SetOpen(true);
+    auto start = std::chrono::steady_clock::now();
+    port_.SetBaud(600);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 595ms);
+    EXPECT_EQ(pty_.LineRate(), 600u);
+    port_.SetBaud(9600);  // 18 characters at 600 Bd: 300 ms
+    start = std::chrono::steady_clock::now();
+    port_.SetBaud(19200);  // 18 characters at 9600 Bd: 19 ms
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 18ms);
+    port_.SetOpen(false);
+}
+
+TEST_F(SerialPortTest, ComNumberChangeReopensOnTheNewDevice) {
+    sim::PseudoTerminal other;
+    dir_.Link(other, 4);
+    port_.SetOpen(true);
+    port_.SetComNumber(3);  // unchanged: nothing happens
+    EXPECT_TRUE(port_.Open());
+    port_.SetComNumber(4);
+    EXPECT_TRUE(port_.Open());
+    EXPECT_EQ(port_.ComNumber(), 4);
+    EXPECT_EQ(other.LineRate(), 115200u);
+    port_.WriteByte(0xDF);
+    EXPECT_EQ(other.ReadExactly(1, 3s), Bytes({0xDF}));
+    EXPECT_TRUE(pty_.Read(50ms).empty());
+    // The first device is free again.
+    TSerialPort second;
+    second.SetComNumber(3);
+    second.SetOpen(true);
+    second.SetOpen(false);
+    // An open failure leaves the port closed with the new number.
+    EXPECT_THROW(port_.SetComNumber(9), EBadId);
+    EXPECT_FALSE(port_.Open());
+    EXPECT_EQ(port_.ComNumber(), 9);
+}
+
+TEST_F(SerialPortTest, OpenStartsWithAnEmptyInput) {
+    // Bytes sent while nobody had the port open are not taken for a reply.
+    ASSERT_TRUE(pty_.Write({0xAA, 0xBB}));
+    std::this_thread::sleep_for(20ms);
+    port_.SetOpen(true);
+    std::this_thread::sleep_for(120ms);
+    EXPECT_EQ(port_.InputCount(), 0);
+    port_.SetOpen(false);
+}
+
+TEST_F(SerialPortTest, DestructionClosesTheDevice) {
+    {
+        TSerialPort scoped;
+        scoped.SetComNumber(3);
+        scoped.SetOpen(true);
+    }
+    port_.SetOpen(true);
+    EXPECT_TRUE(port_.Open());
+}
+
+}  // namespace
+}  // namespace swb808
