@@ -279,8 +279,12 @@ ConsoleReply RunConsoleCommand(BoardSimulator& board, const std::string& line) {
         for (uint8_t x : c) s << ' ' << Hex(x);
         s << ", resets " << board.ResetCount() << ", flashes " << board.FlashCount() << ", blocks "
           << board.BlocksReceived() << (board.Silent() ? ", silent" : "");
-        for (const auto& [kind, arg] : board.Faults())
-            s << ", fault " << FaultName(kind) << ' ' << arg;
+        for (const auto& [kind, arg] : board.Faults()) {
+            const bool byteArg = kind == FaultKind::BadCheck || kind == FaultKind::Truncated ||
+                                 kind == FaultKind::StrayByte;
+            s << ", fault " << FaultName(kind) << ' '
+              << (byteArg ? Hex(static_cast<unsigned>(arg)) : std::to_string(arg));
+        }
         r.text = s.str();
     } else if (cmd == "help") {
         r.text = HelpText();

@@ -85,7 +85,10 @@ PseudoTerminal::~PseudoTerminal() {
 
 void PseudoTerminal::LinkAs(const std::string& path) {
     ::unlink(path.c_str());
-    if (::symlink(slavePath_.c_str(), path.c_str()) != 0) fail("symlink");
+    if (::symlink(slavePath_.c_str(), path.c_str()) != 0) {
+        const std::string what = "cannot create link " + path;
+        fail(what.c_str());
+    }
     link_ = path;
 }
 

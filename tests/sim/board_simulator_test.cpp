@@ -168,6 +168,27 @@ TEST_F(SimTest, AnswersAtEveryBoardRateSetWithTermios2) {
     }
 }
 
+TEST_F(SimTest, TraceLogsBothDirectionsWithRate) {
+    std::vector<std::string> lines;
+    std::mutex mu;
+    options_.trace = true;
+    options_.traceSink = [&](const std::string& line) {
+        std::lock_guard lock(mu);
+        lines.push_back(line);
+    };
+    auto& board = Start(B19200);
+    EXPECT_TRUE(Unanswered(Request(0xB7)));
+    line_->SetSpeed(B9600);
+    ASSERT_EQ(Ask(Request(0xB7), 15).size(), 15u);
+    board.Stop();
+    std::lock_guard lock(mu);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find(" rx   9600 C1 B7 E1 50 50 A0 DF (noise)"), std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find(" rx   9600 C1 B7 E1 50 50 A0 DF"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find(" tx   9600 C1 B7 E5"), std::string::npos) << lines[2];
+}
+
 TEST_F(SimTest, InputChangeSendsFrameOnlyOnChange) {
     auto& board = Start();
     board.SetInputs(0x81);  // unchanged
