@@ -44,5 +44,13 @@ int main(int argc, char** argv) {
         form.PageControl->setCurrentIndex(page);
         ok &= Save(form, out.filePath(QStringLiteral("window-%1.png").arg(names[page])));
     }
+    // The control page as a connected board would fill it (values set here, no board).
+    form.ControlTabSheet->setEnabled(true);
+    for (int i : {0, 2, 5}) form.RelLeds[i]->SetLedState(swb808::stOn);
+    for (int i : {1, 2}) form.OptoLeds[i]->SetLedState(swb808::stOn);
+    form.VccPanel->SetCaption(QStringLiteral("5.02 V"));
+    form.VccPanel->SetColor(swb808::clVccGood);
+    form.PageControl->setCurrentIndex(2);
+    ok &= Save(form, out.filePath(QStringLiteral("window-control-connected.png")));
     return ok ? 0 : 1;
 }

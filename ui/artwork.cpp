@@ -56,16 +56,18 @@ QImage WelcomePicture() {
     p.setBrush(kOrange);
     p.drawRect(QRectF(90, 50, 146, 5));
     QFont big(QStringLiteral("DejaVu Sans"));
-    big.setPixelSize(34);
+    big.setPixelSize(30);
     big.setBold(true);
     p.setFont(big);
     p.setPen(kInk);
-    p.drawText(QRectF(88, 4, 152, 44), Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("SWB808"));
+    p.drawText(QRectF(88, 4, 152, 44), Qt::AlignHCenter | Qt::AlignBottom,
+               QStringLiteral("SWB808"));
     QFont small(QStringLiteral("DejaVu Sans"));
     small.setPixelSize(10);
+    small.setStretch(QFont::SemiCondensed);
     p.setFont(small);
     p.setPen(kBrown);
-    p.drawText(QRectF(90, 56, 150, 13), Qt::AlignLeft | Qt::AlignVCenter,
+    p.drawText(QRectF(90, 56, 146, 13), Qt::AlignHCenter | Qt::AlignVCenter,
                QStringLiteral("Relais  \u00b7  Eing\u00e4nge  \u00b7  Firmware"));
     return img;
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPainter>
 
 #include "ui/dialogs.h"
 
@@ -53,6 +54,23 @@ SpeedButton::SpeedButton(const QString& text, QWidget* parent) : QPushButton(tex
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (OnClick) RunHandler(OnClick);
     });
+}
+
+void GroupBox::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QFontMetrics fm(font());
+    const int top = fm.height() / 2;
+    const QRect frame(0, top, width() - 1, height() - top - 1);
+    // Etched: a dark line with a light one beside it.
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawRect(frame.adjusted(0, 0, -1, -1));
+    p.setPen(palette().color(QPalette::Light));
+    p.drawRect(frame.adjusted(1, 1, 0, 0));
+    if (title().isEmpty()) return;
+    const QRect text(8, 0, fm.horizontalAdvance(title()) + 4, fm.height());
+    p.fillRect(text, palette().color(QPalette::Window));
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(text, Qt::AlignCenter | Qt::TextShowMnemonic, title());
 }
 
 Panel::Panel(const QString& caption, QWidget* parent) : QLabel(caption, parent) {

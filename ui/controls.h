@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -65,6 +66,16 @@ class SpeedButton : public QPushButton {
   public:
     explicit SpeedButton(const QString& text, QWidget* parent = nullptr);
     TNotify OnClick;
+};
+
+// A group box drawn as an etched frame on the button face, so that the controls in it (the
+// LEDs paint their own button-face background) sit on the same colour as the box itself.
+class GroupBox : public QGroupBox {
+  public:
+    explicit GroupBox(const QString& title, QWidget* parent = nullptr) : QGroupBox(title, parent) {}
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A panel: a flat frame with an optional one-line caption and a background of its own.

@@ -75,6 +75,8 @@ void TSWB808Form::BuildTopStrip() {
 
 QWidget* TSWB808Form::AddPage(const char* name, const QString& caption) {
     auto* page = Make<QWidget>(PageControl, name);
+    // Pages in the button-face colour, as the panels and LEDs on them are.
+    page->setAutoFillBackground(true);
     PageControl->addTab(page, caption);
     return page;
 }

@@ -102,14 +102,14 @@ class TSWB808Form : public QWidget {
     QLabel* ControlTopLabel;
     LedIndicator* SampleLedOff;
     LedIndicator* SampleLedOn;
-    QGroupBox* RelGroupBox;
+    GroupBox* RelGroupBox;
     LedIndicator *RelLed1, *RelLed2, *RelLed3, *RelLed4, *RelLed5, *RelLed6, *RelLed7, *RelLed8;
-    QGroupBox* OptoGroupBox;
+    GroupBox* OptoGroupBox;
     LedIndicator *OptoLed1, *OptoLed2, *OptoLed3, *OptoLed4, *OptoLed5, *OptoLed6, *OptoLed7,
         *OptoLed8;
     std::array<LedIndicator*, 8> RelLeds;   // RelLed1 ... RelLed8
     std::array<LedIndicator*, 8> OptoLeds;  // OptoLed1 ... OptoLed8
-    QGroupBox* VccGroupBox;
+    GroupBox* VccGroupBox;
     Panel* VccPanel;
 
     // Firmware update
@@ -127,7 +127,7 @@ class TSWB808Form : public QWidget {
     QLabel* NewVersionLabel;
     QLabel* FlashTopLabel;
     SpeedButton* UpdateSpeedButton;
-    QGroupBox* BootloaderGroupBox;
+    GroupBox* BootloaderGroupBox;
     CheckBox* BootloaderCheckBox;
     TextMemo* BootloaderMemo;
 

@@ -163,10 +163,10 @@ void TSWB808Form::BuildControlPage() {
     SampleLedOn = Led(page, "SampleLedOn", 8, 88, 73, QStringLiteral("= on"), alLeft, stOn);
 
     RelGroupBox =
-        Place(Make<QGroupBox>(page, "RelGroupBox", QStringLiteral("Relais schalten [click]")), 120,
+        Place(Make<GroupBox>(page, "RelGroupBox", QStringLiteral("Relais schalten [click]")), 120,
               48, 129, 305);
-    OptoGroupBox = Place(Make<QGroupBox>(page, "OptoGroupBox", QStringLiteral("Optos Anzeige")),
-                         280, 48, 113, 305);
+    OptoGroupBox = Place(Make<GroupBox>(page, "OptoGroupBox", QStringLiteral("Optos Anzeige")), 280,
+                         48, 113, 305);
     static constexpr const char* kRelNames[8] = {"RelLed1", "RelLed2", "RelLed3", "RelLed4",
                                                  "RelLed5", "RelLed6", "RelLed7", "RelLed8"};
     static constexpr const char* kOptoNames[8] = {"OptoLed1", "OptoLed2", "OptoLed3", "OptoLed4",
@@ -183,7 +183,7 @@ void TSWB808Form::BuildControlPage() {
     OptoLed5 = OptoLeds[4], OptoLed6 = OptoLeds[5], OptoLed7 = OptoLeds[6], OptoLed8 = OptoLeds[7];
 
     VccGroupBox =
-        Place(Make<QGroupBox>(page, "VccGroupBox", QStringLiteral("Vcc")), 16, 152, 73, 65);
+        Place(Make<GroupBox>(page, "VccGroupBox", QStringLiteral("Vcc")), 16, 152, 73, 65);
     VccPanel = Make<Panel>(VccGroupBox, "VccPanel", QStringLiteral("0.00 V"));
     VccPanel->setAlignment(Qt::AlignCenter);
     VccPanel->SetColor(clVccBad);
@@ -226,9 +226,9 @@ void TSWB808Form::BuildFirmwarePage() {
     UpdateSpeedButton->setIconSize(QSize(32, 32));
     UpdateSpeedButton->setEnabled(false);
 
-    BootloaderGroupBox = Place(Make<QGroupBox>(page, "BootloaderGroupBox",
-                                               QStringLiteral("Flash-Inhalt defekt (Notfall)")),
-                               208, 224, 201, 113);
+    BootloaderGroupBox = Place(
+        Make<GroupBox>(page, "BootloaderGroupBox", QStringLiteral("Flash-Inhalt defekt (Notfall)")),
+        208, 224, 201, 113);
     BootloaderCheckBox = Place(Make<CheckBox>(BootloaderGroupBox, "BootloaderCheckBox",
                                               QStringLiteral("Update per Bootloader")),
                                8, 24, 185, 17);

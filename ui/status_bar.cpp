@@ -1,25 +1,18 @@
 #include "ui/status_bar.h"
 
-#include <QHBoxLayout>
-
 namespace swb808 {
 
-StatusBar::StatusBar(QWidget* parent) : QFrame(parent) {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 1, 0, 0);
-    layout->setSpacing(2);
-    layout->addStretch(1);
-}
+// Panels sit at fixed places and are clipped by a narrow window; they never make it wider.
+StatusBar::StatusBar(QWidget* parent) : QFrame(parent) {}
 
 void StatusBar::AddPanel(int width, const QString& text) {
     auto* panel = new QLabel(text, this);
     panel->setObjectName(QStringLiteral("panel%1").arg(panels_.size()));
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel->setFixedWidth(width);
     panel->setTextFormat(Qt::PlainText);
     panel->setContentsMargins(2, 0, 2, 0);
-    auto* layout = static_cast<QHBoxLayout*>(this->layout());
-    layout->insertWidget(int(panels_.size()), panel);
+    const int left = panels_.empty() ? 0 : panels_.back()->geometry().right() + 3;
+    panel->setGeometry(left, 1, width, 18);
     panels_.push_back(panel);
 }
 

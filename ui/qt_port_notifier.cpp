@@ -1,0 +1,81 @@
+#include "ui/qt_port_notifier.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+#include <condition_variable>
+#include <mutex>
+
+#include "serial/serial_port.h"
+
+namespace swb808 {
+
+namespace {
+
+QEvent::Type callEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+// One handler call; shared between the waiting dispatch thread and the posted event, so a
+// late handler (after the wait timed out) still finds it intact.
+struct Call {
+    std::function<void()> handler;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+};
+
+class CallEvent : public QEvent {
+public:
+    explicit CallEvent(std::shared_ptr<Call> c) : QEvent(callEventType()), call(std::move(c)) {}
+    std::shared_ptr<Call> call;
+};
+
+}  // namespace
+
+TQtPortNotifier::TQtPortNotifier() = default;
+
+TQtPortNotifier::~TQtPortNotifier() = default;
+
+std::shared_ptr<TQtPortNotifier> TQtPortNotifier::AttachTo(TSerialPort& port) {
+    auto notifier = std::make_shared<TQtPortNotifier>();
+    port.SetNotificationTarget(notifier);
+    return notifier;
+}
+
+bool TQtPortNotifier::Deliver(std::function<void()> handler, std::chrono::milliseconds timeout) {
+    if (QThread::currentThread() == thread()) {  // already on the UI thread
+        handler();
+        return true;
+    }
+    auto call = std::make_shared<Call>();
+    call->handler = std::move(handler);
+    QCoreApplication::postEvent(this, new CallEvent(call));
+    std::unique_lock lock(call->mutex);
+    return call->cv.wait_for(lock, timeout, [&] { return call->done; });
+}
+
+void TQtPortNotifier::Post(std::function<void()> handler) {
+    auto call = std::make_shared<Call>();
+    call->handler = std::move(handler);
+    QCoreApplication::postEvent(this, new CallEvent(std::move(call)));
+}
+
+bool TQtPortNotifier::event(QEvent* e) {
+    if (e->type() != callEventType()) return QObject::event(e);
+    const auto call = static_cast<CallEvent*>(e)->call;
+    // The port's handler catches what its event handlers raise; nothing may cross Qt here.
+    try {
+        if (call->handler) call->handler();
+    } catch (...) {
+    }
+    {
+        std::lock_guard lock(call->mutex);
+        call->done = true;
+    }
+    call->cv.notify_all();
+    return true;
+}
+
+}  // namespace swb808
