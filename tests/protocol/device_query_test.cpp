@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "port_fixture.h"
@@ -157,17 +158,6 @@ TEST_F(DeviceQuery, WrongVersionReplyEndsTheQuery) {
     }
 }
 
-TEST_F(DeviceQuery, SilentBoardIsAbsent) {
-    sim::BoardOptions o;
-    o.baud = 115200;
-    StartBoard(o);
-    board_->SetSilent(true);
-    OpenAt(115200);
-    Preset();
-    EXPECT_FALSE(proto_.readconfig(kCom, 115200));
-    ExpectPresetKept();
-}
-
 TEST_F(DeviceQuery, FailedIdentityReplyAddsNothing) {
     sim::BoardOptions o;
     o.baud = 115200;
@@ -201,6 +191,36 @@ TEST_F(DeviceQuery, TruncatedVoltageReplyLeavesZero) {
     proto_.VccRaw = 555;
     ASSERT_TRUE(proto_.readconfig(kCom, 115200));
     EXPECT_EQ(proto_.VccRaw, 0);
+}
+
+// A board that answers only the version request: the query still succeeds, and every later
+// record takes the zeros its failed receive leaves.
+class VersionOnlyBoard : public testing::PortFixture {};
+
+TEST_F(VersionOnlyBoard, LaterRecordsTakeZeros) {
+    OpenAt(115200);
+    std::thread board([this] {
+        const Bytes hello = pty_->ReadExactly(3 * 7, 3s);  // B8, B9, then the version request
+        if (hello.size() == 21 && hello[14] == 0xC1 && hello[15] == 0xB7)
+            pty_->Write(sim::EncodeFrame(0xB7, {'1', '.', '0', '7', 'a'}));
+    });
+    proto_.RelayState = 0x33;
+    proto_.OptoState = 0x44;
+    proto_.VccRaw = 1234;
+    proto_.DeviceId = "old";
+    proto_.DeviceConfig = {1, 2, 3, 4, 5, 6};
+    const bool answered = proto_.readconfig(kCom, 115200);
+    board.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(proto_.FirmwareVersion, "1.07a");
+    EXPECT_EQ(proto_.RelayState, 0);
+    EXPECT_EQ(proto_.OptoState, 0);
+    EXPECT_EQ(proto_.VccRaw, 0);
+    EXPECT_EQ(proto_.DeviceId, "");
+    EXPECT_EQ(proto_.DeviceConfig, (std::array<uint8_t, 6>{}));
+    // The identity request carried the (zero) input byte.
+    const Bytes rest = pty_->Read(100ms);
+    EXPECT_EQ(rest.size(), 5 * 7u);
 }
 
 }  // namespace

@@ -48,13 +48,5 @@ TEST(ConfigRecord, BytesAndChecksum) {
               (R{0x07, 0x34, 0x12, 0xCD, 0xAB, 0x02, 0xC7}));
 }
 
-TEST(ConfigRecord, BaudList) {
-    EXPECT_EQ(BoardBaudRate(0), 300);
-    EXPECT_EQ(BoardBaudRate(5), 9600);
-    EXPECT_EQ(BoardBaudRate(13), 230400);
-    EXPECT_EQ(BoardBaudRate(14), 0);
-    EXPECT_EQ(BoardBaudRate(-1), 0);
-}
-
 }  // namespace
 }  // namespace swb808

@@ -12,7 +12,9 @@ using Clock = std::chrono::steady_clock;
 struct PumpCounter {
     int turns = 0;
     EventPump previous;
-    PumpCounter() { previous = SetEventPump([this] { ++turns; }); }
+    PumpCounter() {
+        previous = SetEventPump([this] { ++turns; });
+    }
     ~PumpCounter() { SetEventPump(previous); }
 };
 
