@@ -546,6 +546,15 @@ bool BoardSimulator::WaitForSent(size_t count, std::chrono::milliseconds timeout
     return recCv_.wait_for(lock, timeout, [&] { return sentCount_ >= count; });
 }
 
+bool BoardSimulator::WaitForMode(BoardMode mode, std::chrono::milliseconds timeout) const {
+    const auto until = Clock::now() + timeout;
+    while (Mode() != mode) {
+        if (Clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 bool BoardSimulator::WaitSendIdle(std::chrono::milliseconds timeout) const {
     return tx_ ? tx_->WaitIdle(timeout) : true;
 }

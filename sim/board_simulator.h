@@ -149,6 +149,8 @@ class BoardSimulator {
     void ClearRecord();
     bool WaitForReceived(size_t count, std::chrono::milliseconds timeout) const;
     bool WaitForSent(size_t count, std::chrono::milliseconds timeout) const;
+    // True once the board is in `mode` (for instance back in its firmware after a restart).
+    bool WaitForMode(BoardMode mode, std::chrono::milliseconds timeout) const;
     // True once nothing is left to send.
     bool WaitSendIdle(std::chrono::milliseconds timeout) const;
 

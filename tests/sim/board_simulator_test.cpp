@@ -234,8 +234,7 @@ TEST_F(SimTest, ResetRestartsAtStoredRateAfterDeafPause) {
     EXPECT_EQ(board.Mode(), BoardMode::Restarting);
     line_->Write(Request(0xB7));  // deaf meanwhile
     EXPECT_TRUE(line_->ReadFor(100ms).empty());
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(board.Mode(), BoardMode::Firmware);
+    ASSERT_TRUE(board.WaitForMode(BoardMode::Firmware, 1s));
     EXPECT_EQ(board.Rate(), 19200u);
     EXPECT_EQ(board.Relays(), 0);  // outputs come up off
     EXPECT_TRUE(Unanswered(Request(0xB7)));
@@ -281,8 +280,7 @@ TEST_F(SimTest, BootloaderHandshakeAndFullTransfer) {
     EXPECT_EQ(board.Image(), image);
     EXPECT_TRUE(board.ImageValid());
     EXPECT_EQ(board.FlashCount(), 1);
-    std::this_thread::sleep_for(400ms);
-    EXPECT_EQ(board.Mode(), BoardMode::Firmware);
+    ASSERT_TRUE(board.WaitForMode(BoardMode::Firmware, 1s));
     line_->SetSpeed(B9600);
     auto frames = Decode(Ask(Request(0xB7), 15));
     ASSERT_EQ(frames.size(), 1u);
