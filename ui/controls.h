@@ -49,7 +49,8 @@ class ComboBox : public QComboBox {
   public:
     explicit ComboBox(const QStringList& items, QWidget* parent = nullptr);
     int ItemIndex() const { return currentIndex(); }
-    void SetItemIndex(int index) { setCurrentIndex(index); }
+    // An index outside the items leaves no item selected.
+    void SetItemIndex(int index) { setCurrentIndex(index >= 0 && index < count() ? index : -1); }
     // Off: typed letters do not jump to a matching item.
     void SetAutoComplete(bool on) { autoComplete_ = on; }
     TNotify OnChange;

@@ -27,7 +27,7 @@ struct Call {
 };
 
 class CallEvent : public QEvent {
-public:
+  public:
     explicit CallEvent(std::shared_ptr<Call> c) : QEvent(callEventType()), call(std::move(c)) {}
     std::shared_ptr<Call> call;
 };

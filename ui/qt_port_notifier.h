@@ -19,7 +19,7 @@ namespace swb808 {
 class TSerialPort;
 
 class TQtPortNotifier : public QObject, public TNotificationTarget {
-public:
+  public:
     TQtPortNotifier();
     ~TQtPortNotifier() override;
 
@@ -29,7 +29,7 @@ public:
     bool Deliver(std::function<void()> handler, std::chrono::milliseconds timeout) override;
     void Post(std::function<void()> handler) override;
 
-protected:
+  protected:
     bool event(QEvent* e) override;
 };
 

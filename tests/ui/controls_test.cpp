@@ -62,6 +62,9 @@ TEST(ComboBox, ChangeHandlerRunsOnlyForTheOperatorsPick) {
     int changes = 0;
     list.OnChange = [&] { ++changes; };
     list.SetItemIndex(2);
+    list.SetItemIndex(15);  // a board's baud code beyond the list
+    EXPECT_EQ(list.ItemIndex(), -1);
+    list.SetItemIndex(2);
     list.SetItemIndex(-1);
     EXPECT_EQ(list.ItemIndex(), -1);
     EXPECT_EQ(changes, 0);
