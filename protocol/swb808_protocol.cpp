@@ -118,7 +118,7 @@ bool TSWB808Protocol::readconfig(int32_t port, int32_t baud) {
 
     if (status_)
         status_("querying COM" + std::to_string(port) + " at " + std::to_string(baud) + " Baud...");
-    FirmwareVersion.assign(reinterpret_cast<const char*>(Payload.data()), kVersionLength);
+    FirmwareVersion.append(reinterpret_cast<const char*>(Payload.data()), kVersionLength);
 
     Payload[0] = 0x00;
     SendCommand(kCmdRelays, 1);
