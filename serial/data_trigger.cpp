@@ -42,27 +42,33 @@ bool DataTrigger::Match(uint8_t c) {
     bool restart = false;
     bool active = true;
     bool result = false;
+    int32_t startedHere = -1;  // slot of a candidate that begins with this very byte
     for (int32_t i = 0; i < n; ++i) {
-        auto& slot = slots[static_cast<size_t>(i)];
+        auto& slot = matchSlots[static_cast<size_t>(i)];
         if (active) {
             const int32_t p = slot;
             if (bytes[static_cast<size_t>(p)] == c) {
                 if (p == n - 1) {
                     result = true;
-                    slots.fill(0);
+                    matchSlots.fill(0);
+                    // A candidate that begins with the completing byte is not a partial one of
+                    // the matched string; it survives whichever slot it sits in.
+                    if (startedHere >= 0) matchSlots[static_cast<size_t>(startedHere)] = 1;
                 } else {
                     slot = p + 1;
+                    if (p == 0) startedHere = i;
                 }
             } else if (first == c) {
                 restart = true;
                 slot = 1;
+                startedHere = i;
             } else {
                 slot = 0;
             }
         }
         if (slot == 1) restart = true;
         if (i == n - 1) break;
-        const int32_t next = slots[static_cast<size_t>(i) + 1];
+        const int32_t next = matchSlots[static_cast<size_t>(i) + 1];
         active = restart ? next != 0 : (next != 0 || first == c);
     }
     return result;

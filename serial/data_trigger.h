@@ -14,15 +14,16 @@ inline constexpr int kTriggerSlots = 22;
 struct DataTrigger {
     uint32_t handle = 0;
     int32_t length = 0;
-    std::array<int32_t, kTriggerSlots> slots{};  // bytes matched so far per candidate; 0 = free
-    bool matched = false;                        // completed at the byte being examined
+    std::array<int32_t, kTriggerSlots>
+        matchSlots{};      // bytes matched so far per candidate; 0 = free
+    bool matched = false;  // completed at the byte being examined
     bool ignoreCase = false;
     std::array<uint8_t, 24> bytes{};  // upper-cased when ignoreCase is set
 
     // Feeds one received byte; true when it completes the string (all candidates are dropped).
     bool Match(uint8_t c);
     void ResetMatch() {
-        slots.fill(0);
+        matchSlots.fill(0);
         matched = false;
     }
 };

@@ -26,6 +26,27 @@ struct Call {
     bool done = false;
 };
 
+// Qt's event queue is not instrumented, so ThreadSanitizer cannot see that posting an event
+// publishes it to the receiving thread; tell it so.
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+void published(void* p) {
+    __tsan_release(p);
+}
+void received(void* p) {
+    __tsan_acquire(p);
+}
+#else
+void published(void*) {}
+void received(void*) {}
+#endif
+
+void post(QObject* receiver, QEvent* e) {
+    published(e);
+    QCoreApplication::postEvent(receiver, e);
+}
+
 class CallEvent : public QEvent {
   public:
     explicit CallEvent(std::shared_ptr<Call> c) : QEvent(callEventType()), call(std::move(c)) {}
@@ -51,7 +72,7 @@ bool TQtPortNotifier::Deliver(std::function<void()> handler, std::chrono::millis
     }
     auto call = std::make_shared<Call>();
     call->handler = std::move(handler);
-    QCoreApplication::postEvent(this, new CallEvent(call));
+    post(this, new CallEvent(call));
     std::unique_lock lock(call->mutex);
     return call->cv.wait_for(lock, timeout, [&] { return call->done; });
 }
@@ -59,10 +80,11 @@ bool TQtPortNotifier::Deliver(std::function<void()> handler, std::chrono::millis
 void TQtPortNotifier::Post(std::function<void()> handler) {
     auto call = std::make_shared<Call>();
     call->handler = std::move(handler);
-    QCoreApplication::postEvent(this, new CallEvent(std::move(call)));
+    post(this, new CallEvent(std::move(call)));
 }
 
 bool TQtPortNotifier::event(QEvent* e) {
+    received(e);
     if (e->type() != callEventType()) return QObject::event(e);
     const auto call = static_cast<CallEvent*>(e)->call;
     // The port's handler catches what its event handlers raise; nothing may cross Qt here.
