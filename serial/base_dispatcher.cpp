@@ -156,7 +156,8 @@ void TBaseDispatcher::PostClosePending() {
     std::shared_ptr<TNotificationTarget> target;
     {
         std::lock_guard lock(dispatchLock_);
-        target = target_;
+        // Should the port have lost its target meanwhile, the one that is delivering ends it.
+        target = target_ ? target_ : deliveryTarget_;
     }
     if (target) {
         const uint32_t id = id_;
@@ -486,7 +487,7 @@ bool TBaseDispatcher::Deliver(TNotifyKind kind, uint16_t value) {
         if (stop_.load() || closePending_) return false;
         delivering_ = true;
         deliveringNow_.store(true);
-        target = target_;
+        target = deliveryTarget_ = target_;
     }
     {
         std::lock_guard lock(receiveLock_);

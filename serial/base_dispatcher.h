@@ -145,6 +145,7 @@ class TBaseDispatcher {
     uint16_t availThreshold_ = 0;
     uint32_t lastNotified_ = 0;
     std::shared_ptr<TNotificationTarget> target_;
+    std::shared_ptr<TNotificationTarget> deliveryTarget_;  // of the latest delivery
     bool deliveryNeeded_ = false;
     bool delivering_ = false;
     bool closePending_ = false;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -231,6 +232,25 @@ TEST_F(TriggerDispatchTest, CloseFromTheHandlerCompletesAfterItReturns) {
     port_.SetOpen(true);
     ASSERT_TRUE(pty_.Write(kFrame));
     ASSERT_TRUE(pumpUntil([&] { return log_.size() == 2; }));
+}
+
+TEST_F(TriggerDispatchTest, ExceptionFromTheHandlerIsReportedAndDispatchGoesOn) {
+    port_.AddTriggerString(kHead, false);
+    port_.OnTriggerAvail = nullptr;
+    std::vector<std::string> reported;
+    auto previous = SetHandlerErrorReporter([&](const std::string& m) { reported.push_back(m); });
+    onData_ = [&](TSerialPort& cp, uint16_t) {
+        Bytes f(7);
+        cp.ReadBlock(f.data(), 7);
+        throw std::runtime_error("handler failed");
+    };
+    ASSERT_TRUE(pty_.Write(kFrame));
+    ASSERT_TRUE(pumpUntil([&] { return reported.size() == 1; }));
+    ASSERT_TRUE(pty_.Write(kFrame));
+    ASSERT_TRUE(pumpUntil([&] { return reported.size() == 2; }));
+    SetHandlerErrorReporter(previous);
+    EXPECT_EQ(reported[0], "handler failed");
+    EXPECT_EQ(log_.size(), 2u);
 }
 
 TEST_F(TriggerDispatchTest, LateHandlerStillRunsAfterTheDeliveryTimedOut) {
