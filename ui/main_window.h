@@ -7,8 +7,12 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "firmware/firmware_image.h"
+#include "protocol/swb808_protocol.h"
+#include "serial/serial_port.h"
 #include "ui/controls.h"
 #include "ui/led_indicator.h"
 #include "ui/spin_edit.h"
@@ -22,6 +26,7 @@ namespace swb808 {
 class TSWB808Form : public QWidget {
   public:
     explicit TSWB808Form(QWidget* parent = nullptr);
+    ~TSWB808Form() override;
 
     // --- Start-up and the handlers that only couple controls ---
     void FormCreate();
@@ -52,6 +57,21 @@ class TSWB808Form : public QWidget {
     int32_t ConnectedPort = 0;
     int32_t ConnectedBaud = 0;
     int32_t OpenedPort = 0;
+
+    // --- Connection logic (connection/, firmware/image_load_handlers.cpp) ---
+    TSerialPort SWBComPort;
+    TSWB808Protocol Protocol{SWBComPort};  // FrameBuffer, Payload and the device records
+    int32_t ScanStep = 0;
+    TFirmwareImage FirmwareImage{};
+    bool OpenSWBPort(int32_t port, int32_t baud);
+    int32_t ScanConnect(int32_t port, int32_t baud);
+    int32_t ScanBaud(int32_t port);
+    void connect();  // hides QObject::connect inside the class: call that one qualified
+    void disconnect();
+    void setrelaisleds(uint8_t mask);
+    void setoptoleds(uint8_t mask);
+    void SWBComPortTriggerData(TSerialPort& CP, uint16_t TriggerHandle);
+    void SWBComPortLineCheck();  // tells the operator once when the connected device vanished
 
     // --- Top strip ---
     QWidget* TopPanel;
@@ -140,6 +160,7 @@ class TSWB808Form : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;  // runs FormClose
 
   private:
     void BuildTopStrip();
@@ -155,6 +176,8 @@ class TSWB808Form : public QWidget {
     void WireLogicHandlers();
 
     std::string executableFileName_ = "/proc/self/exe";
+    std::shared_ptr<TNotificationTarget> portNotifier_;
+    bool lineLostShown_ = false;
 };
 
 }  // namespace swb808

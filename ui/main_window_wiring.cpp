@@ -1,17 +1,36 @@
+#include <QTimer>
+
+#include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/qt_port_notifier.h"
 
 namespace swb808 {
 
-// The connection and firmware logic connects its handlers here, one line per control, as
-// its sources join swb808_window (the handlers are declared in main_window.h):
-//   ScanSpeedButton->OnClick    = [this] { ScanSpeedButtonClick(); };
-//   SaveSpeedButton->OnClick    = [this] { SaveSpeedButtonClick(); };
-//   ResetSpeedButton->OnClick   = [this] { ResetSpeedButtonClick(); };
-//   for (auto* led : RelLeds) led->OnClick = [this](LedIndicator& l) { RelLed1Click(l); };
-//   LoadSpeedButton->OnClick    = [this] { LoadSpeedButtonClick(); };
-//   UpdateSpeedButton->OnClick  = [this] { UpdateSpeedButtonClick(); };
-//   BootloaderCheckBox->OnClick = [this] { BootloaderCheckBoxClick(); };
-// FormClose runs from closeEvent, which that logic overrides along with it.
-void TSWB808Form::WireLogicHandlers() {}
+// The connection and firmware logic connects its handlers here, one line per control. Every
+// handler runs through RunHandler, so an exception it lets escape is shown, never thrown
+// into Qt.
+// FormClose runs from closeEvent.
+void TSWB808Form::WireLogicHandlers() {
+    ScanSpeedButton->OnClick = [this] { RunHandler([this] { ScanSpeedButtonClick(); }); };
+    SaveSpeedButton->OnClick = [this] { RunHandler([this] { SaveSpeedButtonClick(); }); };
+    ResetSpeedButton->OnClick = [this] { RunHandler([this] { ResetSpeedButtonClick(); }); };
+    for (auto* led : RelLeds)
+        led->OnClick = [this](LedIndicator& l) { RunHandler([this, &l] { RelLed1Click(l); }); };
+    LoadSpeedButton->OnClick = [this] { RunHandler([this] { LoadSpeedButtonClick(); }); };
+    BootloaderCheckBox->OnClick = [this] { RunHandler([this] { BootloaderCheckBoxClick(); }); };
+
+    // The port's notifications run on this thread, also inside the logic's waits.
+    SWBComPort.OnTriggerData = [this](TSerialPort& CP, uint16_t handle) {
+        RunHandler([this, &CP, handle] { SWBComPortTriggerData(CP, handle); });
+    };
+    portNotifier_ = TQtPortNotifier::AttachTo(SWBComPort);
+    Protocol.SetStatusSink([this](const std::string& text) {
+        SWBStatusBar->SetPanelText(1, QString::fromStdString(text));
+    });
+    auto* lineCheck = new QTimer(this);
+    QObject::connect(lineCheck, &QTimer::timeout, this,
+                     [this] { RunHandler([this] { SWBComPortLineCheck(); }); });
+    lineCheck->start(500);
+}
 
 }  // namespace swb808

@@ -1,0 +1,29 @@
+// Input changes the board reports on its own (frame C1 B2 E1 ...), raised by the data trigger.
+
+#include "ui/main_window.h"
+
+namespace swb808 {
+
+namespace {
+
+constexpr int32_t kInputFrameLength = 7;
+constexpr int kInputChangeCode = 2;
+
+}  // namespace
+
+void TSWB808Form::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHandle*/) {
+    while (CP.InputCount() > 0) {
+        const uint32_t r = Protocol.RcvCommand(kInputFrameLength);
+        if (r == 0 && CP.InputCount() < kInputFrameLength) {
+            // Fewer than seven bytes came within the receive's wait: the rest of a frame may
+            // never come. What is left stays for the next event or exchange.
+            break;
+        }
+        if (ReplyCode(r) == kInputChangeCode) {
+            Protocol.OptoState = Protocol.Payload[0];
+            setoptoleds(Protocol.OptoState);
+        }
+    }
+}
+
+}  // namespace swb808
