@@ -26,6 +26,8 @@ std::map<uint32_t, TBaseDispatcher*>& dispatcherList() {
     static std::map<uint32_t, TBaseDispatcher*> list;
     return list;
 }
+int handlerDepth = 0;  // logic thread only
+
 uint32_t registerDispatcher(TBaseDispatcher* d) {
     static uint32_t nextId = 0;
     std::lock_guard lock(listLock());
@@ -145,6 +147,22 @@ void TBaseDispatcher::StopDispatcher() {
 bool TBaseDispatcher::Delivering() {
     std::lock_guard lock(dispatchLock_);
     return delivering_;
+}
+
+bool TBaseDispatcher::CancelDelivery() {
+    std::shared_ptr<TNotificationTarget> target;
+    {
+        std::lock_guard lock(dispatchLock_);
+        if (!delivering_) return true;
+        target = deliveryTarget_;
+    }
+    if (target) target->CancelPending();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    while (Delivering()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 void TBaseDispatcher::SetClosePending() {
@@ -528,23 +546,29 @@ void TBaseDispatcher::HandleNotification(uint32_t id, TNotifyKind kind, uint16_t
     if (it == dispatcherList().end() || it->second == nullptr) return;
     TSerialPort* port = it->second->port_;
     if (port == nullptr) return;
+    if (kind == TNotifyKind::ClosePending) {
+        port->FinishDeferredClose();
+        return;
+    }
+    struct Depth {
+        Depth() { ++handlerDepth; }
+        ~Depth() { --handlerDepth; }
+    } depth;
     try {
-        switch (kind) {
-            case TNotifyKind::Avail:
-                if (auto handler = port->OnTriggerAvail) handler(*port, value);
-                break;
-            case TNotifyKind::Data:
-                if (auto handler = port->OnTriggerData) handler(*port, value);
-                break;
-            case TNotifyKind::ClosePending:
-                port->FinishDeferredClose();
-                break;
+        if (kind == TNotifyKind::Avail) {
+            if (auto handler = port->OnTriggerAvail) handler(*port, value);
+        } else if (auto handler = port->OnTriggerData) {
+            handler(*port, value);
         }
     } catch (const std::exception& e) {
         ReportHandlerError(e.what());
     } catch (...) {
         ReportHandlerError("Unknown exception");
     }
+}
+
+bool TBaseDispatcher::InHandler() {
+    return handlerDepth > 0;
 }
 
 }  // namespace swb808

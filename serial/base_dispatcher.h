@@ -60,6 +60,8 @@ class TBaseDispatcher {
     void StopDispatcher();
     bool ThreadsRunning() const { return running_.load() > 0; }
     bool Delivering();
+    // Ends a delivery the logic thread has not begun to handle; true when none is left.
+    bool CancelDelivery();
     void SetClosePending();
 
     // Applies line settings on the open device: nothing when they already hold (unless
@@ -88,6 +90,8 @@ class TBaseDispatcher {
 
     // Runs a notification on the logic thread (called through the target).
     static void HandleNotification(uint32_t id, TNotifyKind kind, uint16_t value);
+    // Whether the logic thread is inside a notification handler (at any nesting depth).
+    static bool InHandler();
 
   protected:
     // Device primitives. Codes as everywhere in the layer; reads and counts never fail

@@ -22,6 +22,11 @@ class TNotificationTarget {
 
     // Called on the logic thread: queues `handler` to run there later, without waiting.
     virtual void Post(std::function<void()> handler) = 0;
+
+    // Called on the logic thread while no delivered handler runs there (a close): pending
+    // Deliver calls return at once and their handlers never run. Without it, such a close
+    // waits for the pending handler like a close from inside one.
+    virtual void CancelPending() {}
 };
 
 // Where exceptions that escape a notification handler go (the application's error display);

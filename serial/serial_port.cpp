@@ -152,6 +152,9 @@ void TSerialPort::DoClose() {
     savedTriggers_ = dispatcher_->SaveTriggers();
     savedTriggers_.restore = true;
     dispatcher_->DonePort();
+    // A notification posted but not yet taken up concerns input the close just discarded:
+    // drop it, so that the close completes here and an open may follow at once.
+    if (!TBaseDispatcher::InHandler()) dispatcher_->CancelDelivery();
     if (dispatcher_->Delivering()) {
         // Closed from a handler (or from an event handled while one runs): the device is
         // closed and the threads stopped, the rest follows once the handler has returned.

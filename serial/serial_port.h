@@ -5,9 +5,16 @@
 // called on the logic (UI) thread.
 //
 // Notifications (OnTriggerData, OnTriggerAvail) are raised on the logic thread through a
-// TNotificationTarget. The window attaches one before or after opening:
-//     port.SetNotificationTarget(std::make_shared<QtPortNotifier>());   // ui/qt_port_notifier.h
-// Without a target no notification is delivered.
+// TNotificationTarget, one at a time and in byte order. The window attaches the Qt one
+// (ui/qt_port_notifier.h, target swb808_qt_notify), before or after opening:
+//     auto notifier = swb808::TQtPortNotifier::AttachTo(port);
+// which is port.SetNotificationTarget(std::make_shared<TQtPortNotifier>()). Without a target
+// no notification is delivered. While a handler runs, the bytes the device receives still
+// reach InputCount(), so a handler can wait for the rest of a frame.
+//
+// Closing from inside a handler (or from an event handled while one runs) is deferred: the
+// device is closed and the threads stop at once, PortPhase() is Closing and Open() stays true
+// until the handler has returned; meanwhile every operation does nothing.
 //
 // A device that vanishes while open (a USB adapter pulled out) stops the background reading
 // without any busy loop; LineLost() then reads true and LineLostText() says so in plain words.

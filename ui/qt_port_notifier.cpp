@@ -10,21 +10,25 @@
 
 namespace swb808 {
 
+// One handler call; shared between the waiting dispatch thread and the posted event, so a
+// late handler (after the wait timed out) still finds it intact.
+struct TQtPortNotifier::Call {
+    std::function<void()> handler;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    bool started = false;
+    bool cancelled = false;
+};
+
 namespace {
+
+using Call = TQtPortNotifier::Call;
 
 QEvent::Type callEventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;
 }
-
-// One handler call; shared between the waiting dispatch thread and the posted event, so a
-// late handler (after the wait timed out) still finds it intact.
-struct Call {
-    std::function<void()> handler;
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-};
 
 // Qt's event queue is not instrumented, so ThreadSanitizer cannot see that posting an event
 // publishes it to the receiving thread; tell it so.
@@ -72,9 +76,19 @@ bool TQtPortNotifier::Deliver(std::function<void()> handler, std::chrono::millis
     }
     auto call = std::make_shared<Call>();
     call->handler = std::move(handler);
+    {
+        std::lock_guard lock(mutex_);
+        waiting_.push_back(call);
+    }
     post(this, new CallEvent(call));
-    std::unique_lock lock(call->mutex);
-    return call->cv.wait_for(lock, timeout, [&] { return call->done; });
+    bool done;
+    {
+        std::unique_lock lock(call->mutex);
+        done = call->cv.wait_for(lock, timeout, [&] { return call->done; });
+    }
+    std::lock_guard lock(mutex_);
+    std::erase(waiting_, call);
+    return done;
 }
 
 void TQtPortNotifier::Post(std::function<void()> handler) {
@@ -83,10 +97,27 @@ void TQtPortNotifier::Post(std::function<void()> handler) {
     post(this, new CallEvent(std::move(call)));
 }
 
+void TQtPortNotifier::CancelPending() {
+    std::lock_guard lock(mutex_);
+    for (const auto& call : waiting_) {
+        {
+            std::lock_guard callLock(call->mutex);
+            if (call->done || call->started) continue;
+            call->cancelled = call->done = true;
+        }
+        call->cv.notify_all();
+    }
+}
+
 bool TQtPortNotifier::event(QEvent* e) {
     received(e);
     if (e->type() != callEventType()) return QObject::event(e);
     const auto call = static_cast<CallEvent*>(e)->call;
+    {
+        std::lock_guard lock(call->mutex);
+        if (call->cancelled) return true;
+        call->started = true;
+    }
     // The port's handler catches what its event handlers raise; nothing may cross Qt here.
     try {
         if (call->handler) call->handler();

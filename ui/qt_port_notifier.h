@@ -11,6 +11,8 @@
 
 #include <QObject>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "serial/notification_target.h"
 
@@ -28,9 +30,16 @@ class TQtPortNotifier : public QObject, public TNotificationTarget {
 
     bool Deliver(std::function<void()> handler, std::chrono::milliseconds timeout) override;
     void Post(std::function<void()> handler) override;
+    void CancelPending() override;
+
+    struct Call;  // one handler call, shared with its posted event
 
   protected:
     bool event(QEvent* e) override;
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<Call>> waiting_;  // Deliver calls not yet taken up
 };
 
 }  // namespace swb808

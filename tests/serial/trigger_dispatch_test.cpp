@@ -253,6 +253,24 @@ TEST_F(TriggerDispatchTest, ExceptionFromTheHandlerIsReportedAndDispatchGoesOn) 
     EXPECT_EQ(log_.size(), 2u);
 }
 
+TEST_F(TriggerDispatchTest, CloseWhileANotificationWaitsCompletesAtOnce) {
+    port_.AddTriggerString(kHead, false);
+    port_.OnTriggerAvail = nullptr;
+    ASSERT_TRUE(pty_.Write(kFrame));
+    std::this_thread::sleep_for(200ms);  // posted, but the logic thread is busy elsewhere
+    port_.SetOpen(false);
+    EXPECT_EQ(port_.PortPhase(), Closed);
+    EXPECT_FALSE(port_.Open());
+    // A scan opens the next port right away.
+    port_.SetOpen(true);
+    EXPECT_EQ(port_.PortPhase(), Opened);
+    PacedWait(100);
+    EXPECT_TRUE(log_.empty());  // the dropped notification concerned discarded input
+    ASSERT_TRUE(pty_.Write(kFrame));
+    ASSERT_TRUE(pumpUntil([&] { return log_.size() == 1; }));
+    EXPECT_EQ(log_[0], "data 8 waiting 7");
+}
+
 TEST_F(TriggerDispatchTest, LateHandlerStillRunsAfterTheDeliveryTimedOut) {
     port_.AddTriggerString(kHead, false);
     port_.OnTriggerAvail = nullptr;
