@@ -5,6 +5,7 @@
 
 #include "ui/artwork.h"
 #include "ui/form_builder.h"
+#include "ui/port_tooltips.h"
 #include "ui/progress_bar_color.h"
 #include "ui/version_info.h"
 
@@ -55,6 +56,7 @@ void TSWB808Form::BuildTopStrip() {
     ComPortComboBox = Place(Make<ComboBox>(ComPortPanel, "ComPortComboBox", ports), 56, 6, 73, 21);
     ComPortComboBox->SetAutoComplete(false);
     ComPortComboBox->SetItemIndex(0);
+    AttachPortTooltips(ComPortComboBox);
 
     BaudratePanel = Place(Make<Panel>(TopPanel, "BaudratePanel", QStringLiteral(" Baudrate:")), 160,
                           12, 137, 33);
