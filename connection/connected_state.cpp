@@ -138,6 +138,7 @@ void TSWB808Form::FormClose() {
 }
 
 void TSWB808Form::closeEvent(QCloseEvent* event) {
+    if (HoldCloseDuringFlash()) return event->ignore();
     RunHandler([this] { FormClose(); });
     QWidget::closeEvent(event);
 }

@@ -73,6 +73,12 @@ class TSWB808Form : public QWidget {
     void SWBComPortTriggerData(TSerialPort& CP, uint16_t TriggerHandle);
     void SWBComPortLineCheck();  // tells the operator once when the connected device vanished
 
+    // --- Flashing (firmware/flashing.cpp) ---
+    bool FlashRunning = false;     // UpdateSpeedButtonClick is under way
+    bool CloseAfterFlash = false;  // a close came meanwhile and waits for the transfer's end
+    // True when a close must wait for the running transfer (it is then carried out after it).
+    bool HoldCloseDuringFlash();
+
     // --- Top strip ---
     QWidget* TopPanel;
     Panel* ComPortPanel;

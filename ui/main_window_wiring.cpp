@@ -18,6 +18,7 @@ void TSWB808Form::WireLogicHandlers() {
         led->OnClick = [this](LedIndicator& l) { RunHandler([this, &l] { RelLed1Click(l); }); };
     LoadSpeedButton->OnClick = [this] { RunHandler([this] { LoadSpeedButtonClick(); }); };
     BootloaderCheckBox->OnClick = [this] { RunHandler([this] { BootloaderCheckBoxClick(); }); };
+    UpdateSpeedButton->OnClick = [this] { RunHandler([this] { UpdateSpeedButtonClick(); }); };
 
     // The port's notifications run on this thread, also inside the logic's waits.
     SWBComPort.OnTriggerData = [this](TSerialPort& CP, uint16_t handle) {

@@ -1,0 +1,169 @@
+#pragma once
+
+// The window against simulated lines: a port directory of its own, recording dialogs, a
+// record of what the progress bar and the status bar showed during a run, and a watchdog so
+// that a flash gone wrong fails the test instead of hanging it.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProgressBar>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/paced_wait.h"
+#include "sim/pseudo_terminal.h"
+#include "tests/support/port_dir.h"
+#include "tests/ui/recording_dialogs.h"
+#include "ui/main_window.h"
+
+namespace swb808::testing {
+
+// Ends the process when a test outlives its time: the flash runs on the test's own thread, so
+// nothing else could stop it.
+class Watchdog {
+  public:
+    explicit Watchdog(std::chrono::seconds limit) {
+        thread_ = std::thread([this, limit] {
+            std::unique_lock lock(mu_);
+            if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
+                std::fprintf(stderr, "watchdog: test still running after %llds\n",
+                             static_cast<long long>(limit.count()));
+                std::_Exit(3);
+            }
+        });
+    }
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mu_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+  private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// A port with no board behind it, or with a fake loader that answers every probe byte with
+// `answer`; counts the probe bytes that reach it.
+class ProbeLine {
+  public:
+    ProbeLine(const test::TempPortDir& dir, int com, std::vector<uint8_t> answer = {})
+        : answer_(std::move(answer)) {
+        dir.Link(pty_, com);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~ProbeLine() {
+        stop_ = true;
+        thread_.join();
+    }
+    ProbeLine(const ProbeLine&) = delete;
+    ProbeLine& operator=(const ProbeLine&) = delete;
+
+    int Probes() const { return probes_; }
+    int OtherBytes() const { return others_; }
+
+  private:
+    void Run() {
+        while (!stop_) {
+            pty_.PeerOpen();  // what the program left unread on close is flushed
+            for (uint8_t b : pty_.Read(std::chrono::milliseconds(10))) {
+                if (b != 0x78) {
+                    ++others_;
+                    continue;
+                }
+                ++probes_;
+                if (!answer_.empty()) pty_.Write(answer_, std::chrono::milliseconds(100));
+            }
+        }
+    }
+
+    sim::PseudoTerminal pty_;
+    std::vector<uint8_t> answer_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> probes_{0};
+    std::atomic<int> others_{0};
+    std::thread thread_;
+};
+
+// What the progress bar and status-bar panel 1 showed, change by change. The status bar is
+// sampled at every event turn (every wait of the logic processes events).
+class ShownRecord {
+  public:
+    explicit ShownRecord(TSWB808Form& form) : form_(form) {
+        QObject::connect(form.StatusProgressBar, &QProgressBar::valueChanged, &timer_,
+                         [this](int v) { progress.push_back(v); });
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Sample(); });
+        timer_.start(0);
+    }
+    void Sample() {
+        const QString text = form_.SWBStatusBar->PanelText(1);
+        if (status.empty() || status.back() != text) status.push_back(text);
+    }
+    bool SawStatus(const QString& text) const {
+        for (const auto& s : status)
+            if (s == text) return true;
+        return false;
+    }
+
+    std::vector<int> progress;
+    std::vector<QString> status;
+
+  private:
+    TSWB808Form& form_;
+    QTimer timer_;
+};
+
+class FlashFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previousPump_ = SetEventPump([] { QCoreApplication::processEvents(); });
+    }
+    void TearDown() override { SetEventPump(previousPump_); }
+
+    // An image with distinct block sums, a version and a block that begins with a probe byte.
+    static TFirmwareImage TestImage() {
+        TFirmwareImage image{};
+        uint32_t x = 12345;
+        for (auto& b : image) {
+            x = x * 1103515245u + 12345u;
+            b = static_cast<uint8_t>(x >> 16);
+        }
+        image[128] = 0x78;
+        const std::string version = "1.08bWXYZVERSION";
+        std::copy(version.begin(), version.end(), image.begin() + 200);
+        WriteImageChecksum(image);
+        return image;
+    }
+
+    // The image as loaded from a file: FirmwareLoaded set, the checksum in place.
+    void LoadImage(const TFirmwareImage& image) {
+        form.FirmwareImage = image;
+        form.FirmwareLoaded = true;
+    }
+
+    test::TempPortDir dir;
+    ScopedRecordingDialogs dialogs;
+    TSWB808Form form;
+
+  private:
+    EventPump previousPump_;
+};
+
+}  // namespace swb808::testing

@@ -1,0 +1,118 @@
+// Flashing against the simulated board: the bootloader search and the ways a transfer ends
+// early. Each of these runs in a few seconds; the full transfers are in flashing_slow_test.
+
+#include <algorithm>
+
+#include "sim/board_simulator.h"
+#include "tests/firmware/flash_fixture.h"
+
+namespace swb808::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::FaultKind;
+
+class Flash : public FlashFixture {};
+
+TEST_F(Flash, NoBootloaderAnywhereReportsItAndKeepsTheBox) {
+    // COM1 answers every probe reversed; COM2 is a bootloader whose first answer follows a
+    // stray byte, so every pair read there is off by one. No other port exists.
+    ProbeLine reversed(dir, 1, {0x1E, 0x00});
+    sim::BoardOptions o;
+    o.link = dir.ComPath(2);
+    o.bootloader = true;
+    o.pacing = false;
+    sim::BoardSimulator board(o);
+    board.Start();
+    board.SetFault(FaultKind::StrayByte, 0x3C);
+    Watchdog watchdog(60s);
+    LoadImage(TestImage());
+    form.BootloaderCheckBox->SetChecked(true);
+    ShownRecord shown(form);
+
+    form.UpdateSpeedButtonClick();
+
+    EXPECT_EQ(reversed.Probes(), 129);
+    EXPECT_EQ(reversed.OtherBytes(), 0);
+    const auto received = board.ReceivedBytes();
+    EXPECT_EQ(std::count(received.begin(), received.end(), 0x78), 129);
+    EXPECT_EQ(received.size(), 129u) << "nothing but probes may reach a port that never answered";
+    EXPECT_EQ(board.BlocksReceived(), 0u);
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].kind, RecordingDialogs::Error);
+    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("Gerät/Bootloader reagiert nicht, Abbruch!"));
+    EXPECT_FALSE(form.Connected);
+    EXPECT_TRUE(form.BootloaderCheckBox->Checked());
+    EXPECT_TRUE(form.UpdateSpeedButton->isEnabled());
+    EXPECT_TRUE(form.ScanSpeedButton->isEnabled());
+    EXPECT_TRUE(form.LoadSpeedButton->isEnabled());
+    EXPECT_TRUE(form.BootloaderCheckBox->isEnabled());
+    EXPECT_FALSE(form.SWBComPort.Open());
+    EXPECT_EQ(form.SWBStatusBar->PanelText(1), QStringLiteral("disconnected"));
+    // One dot per port, the absent ones included.
+    EXPECT_TRUE(shown.SawStatus(QStringLiteral("synchronizing....")));
+    EXPECT_TRUE(shown.SawStatus(QStringLiteral("synchronizing.....")));
+    EXPECT_FALSE(shown.SawStatus(QStringLiteral("synchronizing......")))
+        << "no wait between the dots of ports that do not exist";
+}
+
+TEST_F(Flash, NoPortAtAllFailsAtOnce) {
+    Watchdog watchdog(30s);
+    LoadImage(TestImage());
+    form.BootloaderCheckBox->SetChecked(true);
+
+    form.UpdateSpeedButtonClick();
+
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("Gerät/Bootloader reagiert nicht, Abbruch!"));
+    EXPECT_EQ(form.SWBStatusBar->PanelText(1), QStringLiteral("disconnected"));
+    EXPECT_EQ(form.StatusProgressBar->value(), 0);
+    EXPECT_TRUE(form.BootloaderCheckBox->Checked());
+}
+
+// A wrong answer to a block ends the transfer right there; nothing is retried.
+TEST_F(Flash, WrongBlockAnswerEndsTheTransfer) {
+    const TFirmwareImage image = TestImage();
+    constexpr int kBlock = 3;
+    unsigned sum = 0;
+    for (int i = 0; i < 64; ++i) sum += image[static_cast<size_t>(kBlock * 64 + i)];
+    ASSERT_NE(sum & 0xFF, sum >> 8) << "a swapped echo must differ from the sum";
+
+    for (FaultKind fault : {FaultKind::WrongEcho, FaultKind::SwappedEcho}) {
+        SCOPED_TRACE(sim::FaultName(fault));
+        dialogs->shown.clear();
+        sim::BoardOptions o;
+        o.link = dir.ComPath(1);
+        o.bootloader = true;
+        o.pacing = false;
+        sim::BoardSimulator board(o);
+        board.Start();
+        board.SetFault(fault, kBlock);
+        Watchdog watchdog(30s);
+        LoadImage(image);
+        form.BootloaderCheckBox->SetChecked(true);
+        form.StatusProgressBar->setValue(form.StatusProgressBar->maximum());  // as at start
+        ShownRecord shown(form);
+
+        form.UpdateSpeedButtonClick();
+
+        ASSERT_EQ(dialogs->shown.size(), 1u);
+        EXPECT_EQ(dialogs->shown[0].kind, RecordingDialogs::Error);
+        EXPECT_EQ(dialogs->shown[0].text,
+                  QStringLiteral("Falsche Prüfsumme beim Programmieren, Abbruch!"));
+        EXPECT_EQ(board.BlocksReceived(), 4u);
+        EXPECT_EQ(board.ReceivedBytes().size(), 1u + 4 * 66) << "one probe, four blocks";
+        EXPECT_EQ(shown.progress, (std::vector<int>{0, 10, 20, 31, 0}));
+        EXPECT_TRUE(shown.SawStatus(QStringLiteral("flashing...  Bytes 192")));
+        EXPECT_FALSE(shown.SawStatus(QStringLiteral("flashing...  Bytes 256")));
+        EXPECT_FALSE(form.Connected);
+        EXPECT_FALSE(form.BootloaderCheckBox->Checked());
+        EXPECT_FALSE(form.UpdateSpeedButton->isEnabled());
+        EXPECT_TRUE(form.ScanSpeedButton->isEnabled());
+        EXPECT_EQ(form.SWBStatusBar->PanelText(1), QStringLiteral("disconnected"));
+        EXPECT_FALSE(form.SWBComPort.Open());
+    }
+}
+
+}  // namespace
+}  // namespace swb808::testing
