@@ -78,6 +78,11 @@ class ProbeLine {
 
     int Probes() const { return probes_; }
     int OtherBytes() const { return others_; }
+    // From the first probe seen to the last.
+    std::chrono::steady_clock::duration ProbeSpan() const {
+        std::lock_guard lock(mu_);
+        return last_ - first_;
+    }
 
   private:
     void Run() {
@@ -87,6 +92,11 @@ class ProbeLine {
                 if (b != 0x78) {
                     ++others_;
                     continue;
+                }
+                {
+                    std::lock_guard lock(mu_);
+                    last_ = std::chrono::steady_clock::now();
+                    if (probes_ == 0) first_ = last_;
                 }
                 ++probes_;
                 if (!answer_.empty()) pty_.Write(answer_, std::chrono::milliseconds(100));
@@ -99,6 +109,8 @@ class ProbeLine {
     std::atomic<bool> stop_{false};
     std::atomic<int> probes_{0};
     std::atomic<int> others_{0};
+    mutable std::mutex mu_;
+    std::chrono::steady_clock::time_point first_{}, last_{};
     std::thread thread_;
 };
 

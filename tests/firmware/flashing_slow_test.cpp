@@ -140,6 +140,8 @@ TEST_F(FlashSlow, BootloaderOnCom3AfterSilentCom1) {
 
     EXPECT_TRUE(dialogs->shown.empty());
     EXPECT_EQ(silent.Probes(), 129);
+    // Each unanswered probe is given 11 polls of 10 ms before the next one goes out.
+    EXPECT_GE(silent.ProbeSpan(), 128 * 110ms - 20ms);
     EXPECT_EQ(silent.OtherBytes(), 0);
     auto expected = std::vector<uint8_t>{0x78};
     const auto blocks = BlockBytes(image);
@@ -171,11 +173,16 @@ TEST_F(FlashSlow, NoAnswerToABlockEndsTheTransferAfterTenSeconds) {
     ShownRecord shown(form);
 
     form.UpdateSpeedButtonClick();
+    const auto returned = std::chrono::steady_clock::now();
 
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(dialogs->shown[0].kind, RecordingDialogs::Error);
     EXPECT_EQ(dialogs->shown[0].text,
               QStringLiteral("Keine Rückmeldung beim Programmieren, Abbruch!"));
+    // The board is given 1000 polls of 10 ms, and one more wait, to answer.
+    const auto log = board.WireLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_GE(returned - log.back().time, 10000ms);
     EXPECT_EQ(board.BlocksReceived(), 2u);
     EXPECT_EQ(board.ReceivedBytes().size(), 1u + 2 * 66) << "nothing after the unanswered block";
     EXPECT_FALSE(shown.SawStatus(QStringLiteral("flashing...  Bytes 128")));
