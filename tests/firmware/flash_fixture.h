@@ -164,10 +164,18 @@ class FlashFixture : public ::testing::Test {
         return image;
     }
 
-    // The image as loaded from a file: FirmwareLoaded set, the checksum in place.
+    // Loads `image` through "Aus Datei" from a file of the port directory.
     void LoadImage(const TFirmwareImage& image) {
-        form.FirmwareImage = image;
-        form.FirmwareLoaded = true;
+        const std::string path = dir.Path() + "/image.bin";
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(image.data(), 1, image.size(), file), image.size());
+        std::fclose(file);
+        dialogs->fileAnswers.push_back(QString::fromStdString(path));
+        form.LoadSpeedButtonClick();
+        ASSERT_TRUE(form.FirmwareLoaded);
+        ASSERT_EQ(form.FirmwareImage, image);
+        dialogs->shown.clear();
     }
 
     test::TempPortDir dir;

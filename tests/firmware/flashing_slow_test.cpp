@@ -70,7 +70,7 @@ TEST_F(FlashSlow, InApplicationAt19200) {
     board.Start();
     Watchdog watchdog(90s);
     const TFirmwareImage image = TestImage();
-    LoadImage(image);
+    ASSERT_NO_FATAL_FAILURE(LoadImage(image));
     form.ComPortComboBox->SetItemIndex(1);
     form.BaudrateComboBox->SetItemIndex(form.BaudrateComboBox->findText(QStringLiteral("19200")));
     form.ScanSpeedButtonClick();
@@ -131,7 +131,7 @@ TEST_F(FlashSlow, BootloaderOnCom3AfterSilentCom1) {
     board.Start();
     Watchdog watchdog(90s);
     const TFirmwareImage image = TestImage();
-    LoadImage(image);
+    ASSERT_NO_FATAL_FAILURE(LoadImage(image));
     form.BootloaderCheckBox->SetChecked(true);
     ASSERT_TRUE(form.UpdateSpeedButton->isEnabled());
     ShownRecord shown(form);
@@ -168,7 +168,7 @@ TEST_F(FlashSlow, NoAnswerToABlockEndsTheTransferAfterTenSeconds) {
     board.Start();
     board.SetFault(FaultKind::NoEcho, 1);
     Watchdog watchdog(60s);
-    LoadImage(TestImage());
+    ASSERT_NO_FATAL_FAILURE(LoadImage(TestImage()));
     form.BootloaderCheckBox->SetChecked(true);
     ShownRecord shown(form);
 
@@ -201,7 +201,7 @@ TEST_F(FlashSlow, CloseDuringTransferWaitsForItsEnd) {
     board.Start();
     Watchdog watchdog(60s);
     const TFirmwareImage image = TestImage();
-    LoadImage(image);
+    ASSERT_NO_FATAL_FAILURE(LoadImage(image));
     form.BootloaderCheckBox->SetChecked(true);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

@@ -26,7 +26,7 @@ TEST_F(Flash, NoBootloaderAnywhereReportsItAndKeepsTheBox) {
     board.Start();
     board.SetFault(FaultKind::StrayByte, 0x3C);
     Watchdog watchdog(60s);
-    LoadImage(TestImage());
+    ASSERT_NO_FATAL_FAILURE(LoadImage(TestImage()));
     form.BootloaderCheckBox->SetChecked(true);
     ShownRecord shown(form);
 
@@ -57,7 +57,7 @@ TEST_F(Flash, NoBootloaderAnywhereReportsItAndKeepsTheBox) {
 
 TEST_F(Flash, NoPortAtAllFailsAtOnce) {
     Watchdog watchdog(30s);
-    LoadImage(TestImage());
+    ASSERT_NO_FATAL_FAILURE(LoadImage(TestImage()));
     form.BootloaderCheckBox->SetChecked(true);
 
     form.UpdateSpeedButtonClick();
@@ -88,7 +88,7 @@ TEST_F(Flash, WrongBlockAnswerEndsTheTransfer) {
         board.Start();
         board.SetFault(fault, kBlock);
         Watchdog watchdog(30s);
-        LoadImage(image);
+        ASSERT_NO_FATAL_FAILURE(LoadImage(image));
         form.BootloaderCheckBox->SetChecked(true);
         form.StatusProgressBar->setValue(form.StatusProgressBar->maximum());  // as at start
         ShownRecord shown(form);
