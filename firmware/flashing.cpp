@@ -62,7 +62,7 @@ void SetStatus(TSWB808Form& f, const QString& text) {
 void EnterUpdate(TSWB808Form& f) {
     f.Protocol.Payload[0] = 0x00;
     f.Protocol.SendCommand(kUpdateCommand, 1);
-    PacedWait(210000 / f.ConnectedBaud);
+    PacedWait(f.ConnectedBaud > 0 ? 210000 / f.ConnectedBaud : 0);
     f.Protocol.RcvCommand(0);
 }
 
