@@ -123,6 +123,21 @@ class WindowTest : public ::testing::Test {
         statusSeen.clear();
         Click(form().ScanSpeedButton);
     }
+    // A board on COM3 at `baud` (unpaced), found by a scan of that one pair.
+    sim::BoardSimulator& Connect(unsigned baud = 115200, sim::BoardOptions options = {}) {
+        options.baud = baud;
+        options.pacing = false;
+        sim::BoardSimulator& board = AddBoard(std::move(options));
+        Scan("COM3", QString::number(baud));
+        EXPECT_TRUE(form().Connected) << "no board found at " << baud;
+        return board;
+    }
+    // Waits (pumping events) until the board has taken `bytes` from the program since its
+    // record was last cleared, and returns what it took.
+    static std::vector<uint8_t> Received(const sim::BoardSimulator& board, size_t bytes) {
+        WaitFor([&] { return board.ReceivedBytes().size() >= bytes; });
+        return board.ReceivedBytes();
+    }
     // Processes events until `done` holds or `timeout` passes.
     static bool WaitFor(const std::function<bool()>& done,
                         std::chrono::milliseconds timeout = std::chrono::seconds(3)) {
