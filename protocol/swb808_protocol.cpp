@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "protocol/frame_decode.h"
 #include "protocol/paced_wait.h"
 #include "serial/serial_port.h"
 
@@ -81,22 +82,7 @@ uint32_t TSWB808Protocol::RcvCommand(int32_t expected) {
         if (c > 0) port_.ReadBlock(FrameBuffer.data(), std::min<uint16_t>(c, kBufferSize));
     }
 
-    if (FrameBuffer[0] != kStartByte) return 0;
-    if ((FrameBuffer[1] & 0xF0) != 0xB0) return 0;
-    if ((FrameBuffer[2] & 0xF0) != 0xE0) return 0;
-    int len = FrameBuffer[2] & 0x0F;
-    if (len == 0) len = kMaxPayload;
-
-    unsigned sum = 0;
-    for (int i = 0; i < len; ++i) {
-        const uint8_t lo = FrameBuffer[3 + 2 * i];
-        const uint8_t hi = FrameBuffer[4 + 2 * i];
-        Payload[i] = static_cast<uint8_t>((lo & 0x0F) | ((hi & 0x0F) << 4));
-        sum += lo + hi;
-    }
-    if (FrameBuffer[3 + 2 * len] != (0xA0 | (sum & 0x0F))) return 0;
-    if (FrameBuffer[4 + 2 * len] != kEndByte) return 0;
-    return (static_cast<uint32_t>(len) << 16) | (FrameBuffer[1] & 0x0Fu);
+    return DecodeFrame(FrameBuffer, Payload);
 }
 
 bool TSWB808Protocol::readconfig(int32_t port, int32_t baud) {
