@@ -58,7 +58,9 @@ bool DataTrigger::Match(uint8_t c) {
                     slot = p + 1;
                     if (p == 0) startedHere = i;
                 }
-            } else if (first == c) {
+            } else if (first == c && !restart) {
+                // Restarts in place unless this byte already started a candidate in another
+                // slot: a second copy of it would take a slot that a later start needs.
                 restart = true;
                 slot = 1;
                 startedHere = i;

@@ -62,6 +62,15 @@ TEST(DataTriggerMatch, LastByteEqualToTheFirstMatchesAgain) {
     EXPECT_EQ(matchEnds("A", "BAAB"), (std::vector<size_t>{1, 2}));
 }
 
+// A candidate that fails on a byte equal to the first one must not restart when that byte
+// has already started a candidate in another slot; such copies once filled every slot and the
+// last alignment was never followed.
+TEST(DataTriggerMatch, FailedCandidatesDoNotCrowdOutANewStart) {
+    EXPECT_EQ(matchEnds("ABABB", "ABAABAABAABAABABABB"), (std::vector<size_t>{18}));
+    EXPECT_EQ(matchEnds("abaB", "abaabaabaababaB"), (std::vector<size_t>{14}));
+    EXPECT_EQ(matchEnds("ababb", "ABAABAABAABAABABABB", true), (std::vector<size_t>{18}));
+}
+
 TEST(DataTriggerMatch, CaseRules) {
     // Exact: every byte must agree.
     EXPECT_TRUE(matchEnds("\xC1", "\xE1").empty());
