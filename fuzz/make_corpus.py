@@ -49,6 +49,9 @@ def triggers():
         # Letters a A b B (indices 0..3).
         "letters_exact": trigger([0, 2, 0, 2], [0, 2, 0, 0, 2, 0, 2, 0, 2], letters=True),
         "letters_folded": trigger([0, 3, 1], [1, 2, 0, 3, 3, 1, 2, 0], True, True),
+        # ABABB in ABAABAABAABAABABABB: copies of one candidate once filled every slot.
+        "crowded_slots": trigger([1, 3, 1, 3, 3], [1, 3, 1, 1, 3, 1, 1, 3, 1, 1, 3, 1, 1, 3, 1,
+                                                   3, 1, 3, 3], letters=True),
     }
 
 
