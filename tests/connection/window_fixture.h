@@ -124,9 +124,10 @@ class WindowTest : public ::testing::Test {
         Click(form().ScanSpeedButton);
     }
     // A board on COM3 at `baud` (unpaced), found by a scan of that one pair.
-    sim::BoardSimulator& Connect(unsigned baud = 115200, sim::BoardOptions options = {}) {
+    sim::BoardSimulator& Connect(unsigned baud = 115200, sim::BoardOptions options = {},
+                                 bool pacing = false) {
         options.baud = baud;
-        options.pacing = false;
+        options.pacing = pacing;
         sim::BoardSimulator& board = AddBoard(std::move(options));
         Scan("COM3", QString::number(baud));
         EXPECT_TRUE(form().Connected) << "no board found at " << baud;
