@@ -99,6 +99,7 @@ int32_t TBaseDispatcher::InitPort(const std::string& path, uint16_t outSize,
         lastNotified_ = 0;
         closePending_ = false;
         lastRate_ = 115200;
+        UpdateScanFlags();
     }
     r = SetDeviceModem(dtr, rts);
     if (r != 0) return fail(r);
@@ -229,9 +230,13 @@ uint32_t TBaseDispatcher::WaitingLocked() const {
     return rxFull_ ? kReceiveRingSize : ((rxHead_ - rxTail_) & kRingMask);
 }
 
+bool TBaseDispatcher::NoReceiveRoomLocked() const {
+    return std::max(WaitingLocked(), scanPending_) >= kReceiveRingSize;
+}
+
 bool TBaseDispatcher::HasReceiveRoom() {
     std::lock_guard lock(receiveLock_);
-    return std::max(WaitingLocked(), scanPending_) < kReceiveRingSize;
+    return !NoReceiveRoomLocked();
 }
 
 int32_t TBaseDispatcher::FillReceiveRing() {
@@ -256,8 +261,13 @@ int32_t TBaseDispatcher::FillLocked() {
         const int32_t got = ReadDevice(receiveRing_.data() + rxHead_, want);
         if (got <= 0) break;
         rxHead_ = (rxHead_ + static_cast<uint32_t>(got)) & kRingMask;
-        scanPending_ += static_cast<uint32_t>(got);
+        // Without a trigger nothing needs to see the bytes, so they do not hold room.
+        if (scanPending_ == 0 && !walkNeeded_.load())
+            scanPos_ = rxHead_;
+        else
+            scanPending_ += static_cast<uint32_t>(got);
         rxFull_ = rxHead_ == rxTail_;
+        rxFilled_.fetch_add(static_cast<uint64_t>(got));
         total += got;
         held -= got;
         if (got < want) break;
@@ -301,6 +311,7 @@ void TBaseDispatcher::DiscardInput() {
         scanPos_ = rxHead_;
         scanPending_ = 0;
         readAhead_ = 0;
+        ++rxEpoch_;
     }
     {
         std::lock_guard lock(dispatchLock_);
@@ -379,6 +390,7 @@ int32_t TBaseDispatcher::AddDataTrigger(std::string_view text, bool ignoreCase) 
         if (handle == 0) return ecNoMoreTriggers;
     }
     triggers_.push_back(MakeDataTrigger(text, ignoreCase, handle));
+    UpdateScanFlags();
     return static_cast<int32_t>(handle);
 }
 
@@ -394,24 +406,32 @@ void TBaseDispatcher::RestoreTriggers(const TSavedTriggers& saved) {
     std::lock_guard lock(dispatchLock_);
     triggers_ = saved.dataTriggers;
     availThreshold_ = saved.availThreshold;
+    UpdateScanFlags();
 }
 
 void TBaseDispatcher::SetAvailThreshold(uint16_t count) {
     std::lock_guard lock(dispatchLock_);
     availThreshold_ = count;
+    UpdateScanFlags();
 }
 
 void TBaseDispatcher::SetTarget(std::shared_ptr<TNotificationTarget> target, bool needed) {
     std::lock_guard lock(dispatchLock_);
     target_ = std::move(target);
     deliveryNeeded_ = needed && target_ != nullptr;
+    UpdateScanFlags();
+}
+
+void TBaseDispatcher::UpdateScanFlags() {
+    walkNeeded_.store(!triggers_.empty());
+    passUseful_.store(!triggers_.empty() || (availThreshold_ > 0 && deliveryNeeded_));
 }
 
 // ---- dispatching (TDispThread) --------------------------------------------------------
 
 void TBaseDispatcher::DispatchPass() {
     const uint64_t pass = passStarted_.fetch_add(1) + 1;
-    lastPassMoved_.store(FillReceiveRing());
+    FillReceiveRing();
     while (!stop_.load() && CheckDataTriggers()) {
     }
     passDone_.store(pass);
@@ -419,33 +439,76 @@ void TBaseDispatcher::DispatchPass() {
 }
 
 // One step of the trigger check: walks the unseen bytes up to the first that completes a
-// trigger and delivers its notifications. True: call again.
+// trigger and delivers its notifications. True: call again. The bytes are taken in batches,
+// one lock of each kind per batch; without a trigger they count as seen at once.
 bool TBaseDispatcher::CheckDataTriggers() {
     for (;;) {
-        uint8_t c;
-        uint32_t a;
-        int64_t throughA;  // waiting bytes from the tail up to and including a
+        uint32_t a0 = 0;
+        uint32_t count = 0;
+        uint32_t epoch = 0;
+        bool roomBack = false;
         {
             std::lock_guard lock(receiveLock_);
             if (scanPending_ == 0) break;
-            a = scanPos_;
-            c = receiveRing_[a];
-            scanPos_ = (a + 1) & kRingMask;
-            --scanPending_;
-            const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
-            throughA = static_cast<int64_t>(WaitingLocked() - ra) - scanPending_;
+            const bool wasFull = NoReceiveRoomLocked();
+            if (!walkNeeded_.load()) {
+                scanPos_ = (scanPos_ + scanPending_) & kRingMask;
+                scanPending_ = 0;
+                roomBack = wasFull && !NoReceiveRoomLocked();
+            } else {
+                a0 = scanPos_;
+                count = std::min<uint32_t>(scanPending_, scanBatch_.size());
+                epoch = rxEpoch_;
+                // A fill never overwrites unseen bytes, so the copy matches the ring.
+                const uint32_t first = std::min(count, kReceiveRingSize - a0);
+                std::memcpy(scanBatch_.data(), receiveRing_.data() + a0, first);
+                std::memcpy(scanBatch_.data() + first, receiveRing_.data(), count - first);
+            }
         }
+        if (count == 0) {
+            if (roomBack) WakeWatcher();
+            break;
+        }
+
         int32_t longest = 0;
+        uint32_t used = count;
         uint16_t threshold;
         {
             std::lock_guard lock(dispatchLock_);
-            for (auto& t : triggers_) {
-                if (t.length <= 0) continue;
-                if (!t.matched && t.Match(c)) t.matched = true;
-                if (t.matched) longest = std::max(longest, t.length);
+            for (uint32_t i = 0; i < count && longest == 0; ++i) {
+                const uint8_t c = scanBatch_[i];
+                for (auto& t : triggers_) {
+                    if (t.length <= 0) continue;
+                    if (!t.matched && t.Match(c)) t.matched = true;
+                    if (t.matched) longest = std::max(longest, t.length);
+                }
+                if (longest > 0) used = i + 1;
             }
             threshold = availThreshold_;
         }
+
+        const uint32_t a = (a0 + used - 1) & kRingMask;
+        int64_t throughA;  // waiting bytes from the tail up to and including a
+        bool discarded;
+        {
+            std::lock_guard lock(receiveLock_);
+            discarded = epoch != rxEpoch_;
+            if (!discarded) {
+                const bool wasFull = NoReceiveRoomLocked();
+                scanPos_ = (a0 + used) & kRingMask;
+                scanPending_ -= used;
+                roomBack = wasFull && !NoReceiveRoomLocked();
+            }
+            const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
+            throughA = static_cast<int64_t>(WaitingLocked() - ra) - scanPending_;
+        }
+        if (discarded) {
+            // The input was dropped under the walk: so is what the walk made of it.
+            std::lock_guard lock(dispatchLock_);
+            for (auto& t : triggers_) t.ResetMatch();
+            continue;
+        }
+        if (roomBack) WakeWatcher();
         if (longest == 0) continue;
 
         bool result = true;

@@ -9,6 +9,7 @@
 // receive lock may be held while the send lock is taken, never the reverse; the dispatch lock
 // is never held while either of the others is taken.
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -106,6 +107,10 @@ class TBaseDispatcher {
     // Writes and waits until the device's transmit queue has drained; returns n, or
     // kAbandoned when told to flush or stop meanwhile. A failing device drops the bytes.
     virtual int32_t WriteDevice(const uint8_t* buffer, int32_t n) = 0;
+    // One non-blocking write from the caller's thread: the bytes the device took, 0 on none.
+    virtual int32_t WriteNow(const uint8_t* buffer, int32_t n) = 0;
+    // Whether the device's transmit queue is empty now (a failing query counts as empty).
+    virtual bool TransmitDrained() = 0;
     virtual int32_t PurgeDevice(bool input, bool output) = 0;
     virtual int32_t GetDeviceLine(TLineSettings& line) = 0;
     virtual int32_t SetDeviceLine(const TLineSettings& line) = 0;  // verifies the rate taken
@@ -134,6 +139,8 @@ class TBaseDispatcher {
     bool HasReceiveRoom();
     void DispatchPass();
     bool CheckDataTriggers();  // true: go on
+    bool NoReceiveRoomLocked() const;
+    void UpdateScanFlags();  // DispatchLock held
     bool Deliver(TNotifyKind kind, uint16_t value);
     void DiscardInput();
     uint32_t WaitingLocked() const;
@@ -158,6 +165,8 @@ class TBaseDispatcher {
     bool dtr_ = true;
     bool rts_ = true;
     std::vector<std::pair<uint16_t, int32_t>> fired_;  // reused, so the scan does not allocate
+    // Dispatch thread only: bytes copied out of the ring for one batch of the trigger walk.
+    std::array<uint8_t, 256> scanBatch_{};
 
     // ReceiveLock.
     std::mutex receiveLock_;
@@ -167,6 +176,7 @@ class TBaseDispatcher {
     bool rxFull_ = false;
     uint32_t scanPos_ = 0;      // next byte the triggers have not seen
     uint32_t scanPending_ = 0;  // bytes from scanPos_ up to the head
+    uint32_t rxEpoch_ = 0;      // counts input discards, so a batch in flight is not committed
     bool readAheadMode_ = false;
     uint32_t readAhead_ = 0;
 
@@ -177,6 +187,7 @@ class TBaseDispatcher {
     uint32_t txHead_ = 0;
     uint32_t txTail_ = 0;
     bool txFull_ = false;
+    uint32_t txSent_ = 0;  // bytes at the tail that WriteBlock already handed to the device
 
     // Thread signalling.
     std::atomic<bool> stop_{false};
@@ -188,7 +199,9 @@ class TBaseDispatcher {
     std::atomic<uint32_t> lineWrites_{0};
     std::atomic<uint64_t> passStarted_{0};
     std::atomic<uint64_t> passDone_{0};
-    std::atomic<int32_t> lastPassMoved_{0};
+    std::atomic<uint64_t> rxFilled_{0};    // bytes ever taken from the device, by any thread
+    std::atomic<bool> walkNeeded_{false};  // some data trigger is registered
+    std::atomic<bool> passUseful_{false};  // a dispatch pass can raise something
     TSignal lineEventSeen_;
     TSignal dispatchDone_;
     TSignal ack_;

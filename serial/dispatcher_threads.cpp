@@ -31,6 +31,7 @@ void TComThread::Execute(TBaseDispatcher& d) {
         const auto timeout = !alive  ? std::chrono::milliseconds(-1)
                              : watch ? std::chrono::milliseconds(-1)
                                      : kDispatchPeriod;
+        const uint64_t filled = d.rxFilled_.load();
         const TLineEvent event = d.WaitLineEvent(watch, timeout);
         if (d.stop_.load()) break;
         if (event != TLineEvent::Data) continue;
@@ -38,8 +39,8 @@ void TComThread::Execute(TBaseDispatcher& d) {
         d.lineEventSeen_.Set();
         while (!d.stop_.load() && d.passDone_.load() <= before) d.dispatchDone_.Wait();
         // A device that keeps reporting data but gives none must not turn this into a busy
-        // loop. One empty event is normal: the periodic pass may have taken the bytes first.
-        emptyEvents = d.lastPassMoved_.load() == 0 ? emptyEvents + 1 : 0;
+        // loop. Bytes count whoever took them in: a caller's read may come first.
+        emptyEvents = d.rxFilled_.load() == filled ? emptyEvents + 1 : 0;
         if (emptyEvents >= 2 && !d.stop_.load()) d.WaitLineEvent(false, 10ms);
     }
     d.ThreadEnded();

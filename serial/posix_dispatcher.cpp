@@ -180,6 +180,18 @@ int32_t TPosixDispatcher::WriteDevice(const uint8_t* buffer, int32_t n) {
     return n;
 }
 
+int32_t TPosixDispatcher::WriteNow(const uint8_t* buffer, int32_t n) {
+    const ssize_t r = ::write(fd_, buffer, static_cast<size_t>(n));
+    if (r > 0) return static_cast<int32_t>(r);
+    if (r < 0 && errno != EAGAIN && errno != EINTR) LostBy(errno);
+    return 0;
+}
+
+bool TPosixDispatcher::TransmitDrained() {
+    int queued = 0;
+    return posix::OutQueue(fd_, queued) != 0 || queued <= 0;
+}
+
 int32_t TPosixDispatcher::PurgeDevice(bool input, bool output) {
     if (fd_ < 0) return 0;
     const int e = posix::Flush(fd_, input, output);

@@ -25,6 +25,8 @@ class TPosixDispatcher : public TBaseDispatcher {
     int32_t DeviceInCount() override;
     int32_t ReadDevice(uint8_t* buffer, int32_t n) override;
     int32_t WriteDevice(const uint8_t* buffer, int32_t n) override;
+    int32_t WriteNow(const uint8_t* buffer, int32_t n) override;
+    bool TransmitDrained() override;
     int32_t PurgeDevice(bool input, bool output) override;
     int32_t GetDeviceLine(TLineSettings& line) override;
     int32_t SetDeviceLine(const TLineSettings& line) override;
