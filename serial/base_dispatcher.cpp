@@ -275,21 +275,50 @@ int32_t TBaseDispatcher::FillLocked() {
     return total;
 }
 
+// The caller takes in what the device holds itself, so it sees bytes without waiting for a
+// thread hand-over (and a handler, while the dispatch thread waits for it, sees a frame split
+// across reads). The dispatch thread is told when a pass has something to check.
+void TBaseDispatcher::TookIn(int32_t filled) {
+    if (filled > 0 && passUseful_.load()) lineEventSeen_.Set();
+}
+
 uint16_t TBaseDispatcher::InputCount() {
-    std::lock_guard lock(receiveLock_);
-    // While a handler runs the dispatch thread waits for it; the handler's own calls take in
-    // what the device holds, so a frame split across reads still arrives within its wait.
-    if (deliveringNow_.load()) FillLocked();
-    const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
-    return static_cast<uint16_t>(std::min<uint32_t>(WaitingLocked() - ra, 0xFFFF));
+    int32_t filled;
+    uint32_t count;
+    {
+        std::lock_guard lock(receiveLock_);
+        filled = FillLocked();
+        const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
+        count = WaitingLocked() - ra;
+    }
+    TookIn(filled);
+    return static_cast<uint16_t>(std::min<uint32_t>(count, 0xFFFF));
 }
 
 int32_t TBaseDispatcher::GetBlock(uint8_t* buffer, uint16_t n) {
     if (n == 0) return 0;
-    std::lock_guard lock(receiveLock_);
-    if (deliveringNow_.load()) FillLocked();
+    int32_t filled;
+    bool enough;
+    bool roomBack = false;
+    {
+        std::lock_guard lock(receiveLock_);
+        filled = FillLocked();
+        const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
+        enough = n <= WaitingLocked() - ra;
+        if (enough) {
+            const bool wasFull = NoReceiveRoomLocked();
+            TakeLocked(buffer, n);
+            roomBack = wasFull && !NoReceiveRoomLocked();
+        }
+    }
+    TookIn(filled);
+    // A full ring had stopped the watcher; the room just made lets it watch again.
+    if (roomBack) WakeWatcher();
+    return enough ? n : ecBufferIsEmpty;
+}
+
+void TBaseDispatcher::TakeLocked(uint8_t* buffer, uint16_t n) {
     const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
-    if (n > WaitingLocked() - ra) return ecBufferIsEmpty;
     const uint32_t start = (rxTail_ + ra) & kRingMask;
     const uint32_t first = std::min<uint32_t>(n, kReceiveRingSize - start);
     std::memcpy(buffer, receiveRing_.data() + start, first);
@@ -300,7 +329,6 @@ int32_t TBaseDispatcher::GetBlock(uint8_t* buffer, uint16_t n) {
         rxTail_ = (rxTail_ + n) & kRingMask;
         rxFull_ = false;
     }
-    return n;
 }
 
 void TBaseDispatcher::DiscardInput() {
@@ -567,7 +595,6 @@ bool TBaseDispatcher::Deliver(TNotifyKind kind, uint16_t value) {
         if (!deliveryNeeded_ || !target_) return true;
         if (stop_.load() || closePending_) return false;
         delivering_ = true;
-        deliveringNow_.store(true);
         target = deliveryTarget_ = target_;
     }
     {
@@ -595,7 +622,6 @@ bool TBaseDispatcher::Deliver(TNotifyKind kind, uint16_t value) {
     }
     std::lock_guard lock(dispatchLock_);
     delivering_ = false;
-    deliveringNow_.store(false);
     return result;
 }
 

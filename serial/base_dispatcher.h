@@ -144,6 +144,8 @@ class TBaseDispatcher {
     bool Deliver(TNotifyKind kind, uint16_t value);
     void DiscardInput();
     uint32_t WaitingLocked() const;
+    void TakeLocked(uint8_t* buffer, uint16_t n);  // ReceiveLock held, n bytes waiting
+    void TookIn(int32_t filled);
     bool SendRingEmpty();
 
     TSerialPort* const port_;
@@ -192,7 +194,6 @@ class TBaseDispatcher {
     // Thread signalling.
     std::atomic<bool> stop_{false};
     std::atomic<bool> flushRequest_{false};
-    std::atomic<bool> deliveringNow_{false};  // mirrors delivering_ for the reads
     std::atomic<int> running_{0};
     std::atomic<int32_t> lineLost_{0};
     std::atomic<int32_t> currentBaud_{19200};
