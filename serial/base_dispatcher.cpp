@@ -361,20 +361,37 @@ uint16_t TBaseDispatcher::OutputFree() {
     return static_cast<uint16_t>(outSize_ - used);
 }
 
+// On an empty ring the bytes go to the device at once from the caller's thread; they stay
+// counted in the ring until the transmit queue has drained, which the writer thread waits
+// for unless the queue is empty already. Behind queued bytes the writer sends them in order.
 int32_t TBaseDispatcher::PutBlock(const uint8_t* buffer, uint16_t n) {
     if (n == 0) return 0;
+    bool wakeWriter = true;
     {
         std::lock_guard lock(sendLock_);
         const uint32_t used = txFull_ ? outSize_ : (txHead_ + outSize_ - txTail_) % outSize_;
         const uint32_t free = outSize_ - used;
         if (n > free) return ecOutputBufferTooSmall;
+        const uint32_t start = txHead_;
         const uint32_t first = std::min<uint32_t>(n, outSize_ - txHead_);
         std::memcpy(sendRing_.data() + txHead_, buffer, first);
         std::memcpy(sendRing_.data(), buffer + first, n - first);
         txHead_ = (txHead_ + n) % outSize_;
         if (n == free) txFull_ = true;
+        if (used == 0 && DeviceOpen() && lineLost_.load() == 0 && !stop_.load() &&
+            !flushRequest_.load()) {
+            // The writer's next piece starts at `start` and holds at least `first` bytes.
+            const int32_t sent = WriteNow(sendRing_.data() + start, static_cast<int32_t>(first));
+            if (sent == n && TransmitDrained()) {
+                txHead_ = txTail_ = 0;
+                txFull_ = false;
+                wakeWriter = false;
+            } else {
+                txSent_ = static_cast<uint32_t>(std::max(sent, 0));
+            }
+        }
     }
-    outputReady_.Set();
+    if (wakeWriter) outputReady_.Set();
     return n;
 }
 
@@ -391,6 +408,7 @@ int32_t TBaseDispatcher::FlushOutBuffer() {
         std::lock_guard lock(sendLock_);
         txHead_ = txTail_ = 0;
         txFull_ = false;
+        txSent_ = 0;
     }
     return PurgeDevice(false, true);
 }

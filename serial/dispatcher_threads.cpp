@@ -1,5 +1,6 @@
 #include "serial/dispatcher_threads.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "serial/base_dispatcher.h"
@@ -74,15 +75,18 @@ void TOutThread::Execute(TBaseDispatcher& d) {
         for (;;) {
             uint32_t start;
             uint32_t length;
+            uint32_t sent;  // already handed to the device by WriteBlock
             {
                 std::lock_guard lock(d.sendLock_);
                 if (!d.txFull_ && d.txHead_ == d.txTail_) break;
                 start = d.txTail_;
                 length = (d.txFull_ || d.txHead_ <= d.txTail_) ? d.outSize_ - d.txTail_
                                                                : d.txHead_ - d.txTail_;
+                sent = std::min(d.txSent_, length);
+                d.txSent_ = 0;
             }
-            const int32_t r =
-                d.WriteDevice(d.sendRing_.data() + start, static_cast<int32_t>(length));
+            const int32_t r = d.WriteDevice(d.sendRing_.data() + start + sent,
+                                            static_cast<int32_t>(length - sent));
             if (r == TBaseDispatcher::kAbandoned) {
                 if (d.flushRequest_.exchange(false)) d.flushAck_.Set();
                 break;
