@@ -238,6 +238,29 @@ TEST_F(SerialPortTest, CloseDoesNotWaitForOutputTheLineCannotTake) {
     EXPECT_EQ(port_.OutputFree(), 4096);
 }
 
+// Blocks written while earlier ones still wait for the line go out behind them, each byte
+// once, also when the first went to the device only in part.
+TEST_F(SerialPortTest, OutputStaysInOrderWhenTheLineBacksUp) {
+    port_.SetOpen(true);
+    Bytes sent;
+    Bytes block(1500);
+    // Nobody reads the master yet, so the line fills up and blocks start to queue.
+    for (int stalls = 0; stalls < 20 && sent.size() < 400000;) {
+        if (port_.OutputFree() < block.size()) {
+            ++stalls;
+            std::this_thread::sleep_for(10ms);
+            continue;
+        }
+        for (auto& b : block) b = static_cast<uint8_t>(sent.size() % 251 + (&b - block.data()) / 7);
+        port_.WriteBlock(block.data(), static_cast<uint16_t>(block.size()));
+        sent.insert(sent.end(), block.begin(), block.end());
+    }
+    ASSERT_LT(port_.OutputFree(), 4096) << "the line never backed up";
+    EXPECT_EQ(pty_.ReadExactly(sent.size(), 10s), sent);
+    EXPECT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; }));
+    EXPECT_TRUE(pty_.Read(100ms).empty());
+}
+
 TEST_F(SerialPortTest, VanishedDeviceLeavesNoThreadSpinning) {
     port_.SetOpen(true);
     ASSERT_TRUE(pty_.Write({1, 2}));

@@ -179,6 +179,23 @@ TEST_F(TriggerDispatchTest, GarbageAheadIsAnnouncedFirstAndStaysWaiting) {
     EXPECT_EQ(log_.size() == 3 ? log_[2] : "avail 9", "avail 9");
 }
 
+// The check takes the bytes in batches; a string across a batch's end must still be found
+// once, and the bytes ahead of it announced exactly.
+TEST_F(TriggerDispatchTest, LongGarbageAheadIsAnnouncedExactlyWhereverTheStringFalls) {
+    port_.AddTriggerString(kHead, false);
+    for (const size_t garbage : {254u, 255u, 256u, 257u, 511u}) {
+        log_.clear();
+        ASSERT_TRUE(pty_.Write(concat({Bytes(garbage, 0x33), kFrame})));
+        ASSERT_TRUE(pumpUntil([&] { return log_.size() >= 2; })) << garbage;
+        EXPECT_EQ(log_[0], "avail " + std::to_string(garbage)) << garbage;
+        EXPECT_EQ(log_[1], "data 8 waiting " + std::to_string(garbage + 7)) << garbage;
+        Bytes all(garbage + 7);
+        port_.ReadBlock(all.data(), static_cast<uint16_t>(all.size()));
+        EXPECT_EQ(Bytes(all.end() - 7, all.end()), kFrame) << garbage;
+        PacedWait(60);
+    }
+}
+
 TEST_F(TriggerDispatchTest, TriggerSurvivesCloseAndReopenAndRegistersTwice) {
     port_.AddTriggerString(kHead, false);
     port_.OnTriggerAvail = nullptr;
