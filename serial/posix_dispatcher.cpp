@@ -68,7 +68,10 @@ int32_t TPosixDispatcher::OpenExclusive(const std::string& path) {
 void TPosixDispatcher::CloseExclusive(int fd) {
     posix::SetExclusive(fd, false);
     // Nothing may stay queued: the kernel's closing wait on pending output can last 30 s.
-    posix::Flush(fd, false, true);
+    // An empty queue is left alone (on a pseudo-terminal the purge drops what the other side
+    // has not read yet).
+    int queued = 0;
+    if (posix::OutQueue(fd, queued) != 0 || queued > 0) posix::Flush(fd, false, true);
     ::close(fd);
 }
 
@@ -189,11 +192,15 @@ int32_t TPosixDispatcher::WriteNow(const uint8_t* buffer, int32_t n) {
 
 bool TPosixDispatcher::TransmitDrained() {
     int queued = 0;
-    return posix::OutQueue(fd_, queued) != 0 || queued <= 0;
+    return posix::OutQueue(fd_, queued) == 0 && queued <= 0;
 }
 
 int32_t TPosixDispatcher::PurgeDevice(bool input, bool output) {
     if (fd_ < 0) return 0;
+    // Nothing queued means nothing to drop. Purging anyway is not harmless: on a
+    // pseudo-terminal it discards what the other side has not read yet, bytes that on a
+    // real line would already be on the wire.
+    if (output && TransmitDrained()) output = false;
     const int e = posix::Flush(fd_, input, output);
     if (e == 0 || LostBy(e)) return 0;
     return ErrnoToCode(e);
