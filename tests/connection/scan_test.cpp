@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 
 #include <QLocale>
 #include <cstdlib>
+#include <filesystem>
 
 #include "tests/connection/window_fixture.h"
 
@@ -183,6 +185,46 @@ TEST_F(Scanning, PortWithoutPermission) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's scan did not show the access error";
+}
+
+// What the run script sets up: the simulator as its own process on COM3, the window's default
+// selection ("auto", "auto"), one click on "Scan".
+TEST_F(Scanning, DefaultSelectionFindsTheCommandLineSimulator) {
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const std::string link = ports.ComPath(3);
+    char* argv[] = {const_cast<char*>(SWB808_SIM), const_cast<char*>("--link"),
+                    const_cast<char*>(link.c_str()), nullptr};
+    pid_t sim = 0;
+    ASSERT_EQ(::posix_spawn(&sim, SWB808_SIM, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string said;
+    char buf[256];
+    for (ssize_t n;
+         said.find('\n') == std::string::npos && (n = ::read(out[0], buf, sizeof buf)) > 0;)
+        said.append(buf, size_t(n));
+    EXPECT_EQ(said, "ready " + link + "\n");
+
+    Click(form().ScanSpeedButton);
+
+    EXPECT_TRUE(form().Connected);
+    EXPECT_EQ(form().SWBStatusBar->PanelText(1),
+              "SWB808 found at COM3 at 9600 Baud, Firmware Version 1.07a");
+    Click(form().ScanSpeedButton);  // "Close"
+    EXPECT_FALSE(form().Connected);
+
+    ::kill(sim, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(sim, &status, 0), sim);
+    ::close(out[0]);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(std::filesystem::exists(link));
 }
 
 }  // namespace
