@@ -109,7 +109,7 @@ class TBaseDispatcher {
     virtual int32_t WriteDevice(const uint8_t* buffer, int32_t n) = 0;
     // One non-blocking write from the caller's thread: the bytes the device took, 0 on none.
     virtual int32_t WriteNow(const uint8_t* buffer, int32_t n) = 0;
-    // Whether the device's transmit queue is empty now (a failing query counts as empty).
+    // Whether the device's transmit queue is known to be empty now.
     virtual bool TransmitDrained() = 0;
     virtual int32_t PurgeDevice(bool input, bool output) = 0;
     virtual int32_t GetDeviceLine(TLineSettings& line) = 0;

@@ -261,6 +261,18 @@ TEST_F(SerialPortTest, OutputStaysInOrderWhenTheLineBacksUp) {
     EXPECT_TRUE(pty_.Read(100ms).empty());
 }
 
+// Once OutputFree() is back at 4096 the bytes count as sent: a discard or a close must not
+// take them back from a peer that has not read them yet.
+TEST_F(SerialPortTest, DiscardAfterTheOutputDrainedDropsNothingSent) {
+    port_.SetOpen(true);
+    const Bytes frame = {0xC1, 0xBA, 0xE1, 0x50, 0x50, 0xA0, 0xDF};
+    port_.WriteBlock(frame.data(), static_cast<uint16_t>(frame.size()));
+    ASSERT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; }));
+    port_.DiscardOutput();
+    port_.SetOpen(false);
+    EXPECT_EQ(pty_.ReadExactly(frame.size(), 2s), frame);
+}
+
 TEST_F(SerialPortTest, VanishedDeviceLeavesNoThreadSpinning) {
     port_.SetOpen(true);
     ASSERT_TRUE(pty_.Write({1, 2}));
