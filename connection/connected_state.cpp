@@ -28,7 +28,7 @@ void TSWB808Form::setoptoleds(uint8_t mask) {
 
 void TSWB808Form::connect() {
     Connected = true;
-    lineLostShown_ = false;
+    staleWaiting_ = 0;
     ConfigTabSheet->setEnabled(true);
     ControlTabSheet->setEnabled(true);
     StatusProgressBar->setValue(StatusProgressBar->maximum());
@@ -120,15 +120,37 @@ void TSWB808Form::disconnect() {
     }
 }
 
+// Runs every half second, also inside the waits of other handlers. A transfer and the
+// input-change handler watch the line themselves; anything else may be cut short, as the
+// close is deferred while a notification is being handled.
 void TSWB808Form::SWBComPortLineCheck() {
-    if (!Connected || lineLostShown_ || !SWBComPort.LineLost()) return;
-    lineLostShown_ = true;
-    const QString text = QStringLiteral("COM%1: %2")
-                             .arg(ConnectedPort)
-                             .arg(QString::fromStdString(SWBComPort.LineLostText()));
+    if (!Connected || FlashRunning) return;
+    if (SWBComPort.LineLost()) {
+        const int32_t com = ConnectedPort;
+        disconnect();
+        TellLineLost(com);  // after disconnect, whose "disconnected" would hide it
+        return;
+    }
+    if (inputChangeDepth_ == 0) DropStaleInput();
+}
+
+void TSWB808Form::TellLineLost(int32_t com) {
+    const QString text = QStringLiteral("COM%1: Verbindung zum Gerät verloren").arg(com);
     ErrorMemo->SetFontColor(clRed);
     ErrorMemo->AddLine(text);
     SWBStatusBar->SetPanelText(1, text);
+}
+
+bool TSWB808Form::DropLostLine() {
+    if (!SWBComPort.Open() || !SWBComPort.LineLost()) return false;
+    TellLineLost(SWBComPort.ComNumber());
+    try {
+        SWBComPort.DiscardOutput();
+        SWBComPort.SetOpen(false);
+    } catch (...) {
+    }
+    OpenedPort = 0;  // the device may come back under the same name: open it afresh then
+    return true;
 }
 
 void TSWB808Form::FormClose() {

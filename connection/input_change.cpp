@@ -1,37 +1,107 @@
 // Input changes the board reports on its own (frame C1 B2 E1 ...), raised by the data trigger.
 
 #include <algorithm>
+#include <vector>
 
+#include "protocol/frame_decode.h"
+#include "protocol/paced_wait.h"
 #include "ui/main_window.h"
 
 namespace swb808 {
 
 namespace {
 
-constexpr int32_t kInputFrameLength = 7;
+constexpr size_t kInputFrameLength = 7;
 constexpr int kInputChangeCode = 2;
+constexpr uint8_t kFrameStart = 0xC1;  // no other byte of a frame can take this value
+// Bytes taken by one run beyond those waiting when it began: under a flood of noise the run
+// ends instead of reading for as long as the flood lasts.
+constexpr size_t kExtraBytesPerRun = 256;
+// A piece of a frame is dropped with at most this much behind it.
+constexpr size_t kMaxPieceDrop = 4096;
 
-void DropInput(TSerialPort& port) {
-    uint8_t scrap[256];
-    for (uint16_t n; (n = std::min<uint16_t>(port.InputCount(), sizeof scrap)) > 0;)
-        port.ReadBlock(scrap, n);
+// Takes what the port holds, up to `budget` bytes, onto the end of `pending`.
+void TakeWaiting(TSerialPort& port, std::vector<uint8_t>& pending, size_t& budget) {
+    for (uint16_t n; budget > 0 && (n = std::min<size_t>(port.InputCount(), budget)) > 0;) {
+        n = std::min<uint16_t>(n, TSWB808Protocol::kBufferSize);
+        const size_t at = pending.size();
+        pending.resize(at + n);
+        port.ReadBlock(pending.data() + at, n);
+        budget -= n;
+    }
 }
+
+void DropInput(TSerialPort& port, size_t most) {
+    uint8_t scrap[256];
+    for (size_t n; most > 0 && (n = std::min({size_t(port.InputCount()), sizeof scrap, most})) > 0;
+         most -= n)
+        port.ReadBlock(scrap, uint16_t(n));
+}
+
+// Counts the runs of the input-change handler, however a run ends.
+class Running {
+  public:
+    explicit Running(int& depth) : depth_(depth) { ++depth_; }
+    ~Running() { --depth_; }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+  private:
+    int& depth_;
+};
 
 }  // namespace
 
+// Reads the 7-byte frames that are waiting, as many as there are. Whatever lies before a start
+// byte is skipped (line noise, a frame given up earlier), so noise does not put the frames
+// behind it out of step; a start byte that does not begin a valid frame is skipped as well.
+// Each frame is decoded into FrameBuffer and Payload as the receive of seven bytes does.
 void TSWB808Form::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHandle*/) {
-    while (CP.InputCount() > 0) {
-        const uint32_t r = Protocol.RcvCommand(kInputFrameLength);
-        if (r == 0 && CP.InputCount() < kInputFrameLength) {
-            // Fewer than seven bytes came within the receive's wait: the rest of that frame is
-            // not coming. Drop the piece, or every later frame would be read out of step.
-            DropInput(CP);
+    const Running running(inputChangeDepth_);
+    std::vector<uint8_t> pending;
+    size_t budget = size_t(CP.InputCount()) + kExtraBytesPerRun;
+    for (;;) {
+        TakeWaiting(CP, pending, budget);
+        pending.erase(pending.begin(), std::find(pending.begin(), pending.end(), kFrameStart));
+        if (pending.empty()) break;
+        // The frame is still coming: wait for its rest as the receive does, in turns.
+        for (int turn = 0; pending.size() < kInputFrameLength && budget > 0 &&
+                           turn < TSWB808Protocol::kReceiveTurns && CP.PortPhase() == Opened;
+             ++turn) {
+            PacedWait(TSWB808Protocol::kReceiveTurnMs);
+            TakeWaiting(CP, pending, budget);
+        }
+        if (pending.size() < kInputFrameLength) {
+            // The rest of that frame is not coming: drop the piece, or every later frame
+            // would be read out of step.
+            DropInput(CP, kMaxPieceDrop);
             break;
         }
+        Protocol.FrameBuffer.fill(0);
+        Protocol.Payload.fill(0);
+        std::copy_n(pending.begin(), kInputFrameLength, Protocol.FrameBuffer.begin());
+        const uint32_t r = DecodeFrame(Protocol.FrameBuffer, Protocol.Payload);
+        pending.erase(pending.begin(), pending.begin() + (r != 0 ? kInputFrameLength : 1));
         if (ReplyCode(r) == kInputChangeCode) {
             Protocol.OptoState = Protocol.Payload[0];
             setoptoleds(Protocol.OptoState);
         }
+        if (budget == 0 && pending.empty()) break;
+    }
+    staleWaiting_ = 0;
+}
+
+// While connected the board sends nothing but input-change frames, which their handler reads
+// at once. Bytes that still wait, unchanged, at the next check are noise: left there, they
+// would fill the receive ring, and no later frame could get in. Only those are dropped; what
+// came in behind them stays for the trigger.
+void TSWB808Form::DropStaleInput() {
+    const uint16_t waiting = SWBComPort.InputCount();
+    if (waiting > 0 && waiting == staleWaiting_) {
+        DropInput(SWBComPort, waiting);
+        staleWaiting_ = SWBComPort.InputCount();  // a full ring is full again at once
+    } else {
+        staleWaiting_ = waiting;
     }
 }
 

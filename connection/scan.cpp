@@ -18,6 +18,7 @@ const QString kAuto = QStringLiteral("auto");
 }  // namespace
 
 bool TSWB808Form::OpenSWBPort(int32_t port, int32_t baud) {
+    DropLostLine();  // a vanished device is closed, so that it is opened afresh when back
     if (!PortAvailable(port)) return false;
     if (OpenedPort != 0 && port != OpenedPort && SWBComPort.Open()) {
         try {
@@ -60,7 +61,10 @@ int32_t TSWB808Form::ScanConnect(int32_t port, int32_t baud) {
     // A vanished device never drains its output; do not wait for it forever.
     while (SWBComPort.OutputFree() < TSWB808Protocol::kOutputBufferSize && !SWBComPort.LineLost())
         PacedWait(10);
-    return Protocol.readconfig(port, baud) ? baud : 0;
+    const bool answered = Protocol.readconfig(port, baud);
+    // A device that went away during the query is no connection, whatever it answered.
+    if (DropLostLine()) return 0;
+    return answered ? baud : 0;
 }
 
 int32_t TSWB808Form::ScanBaud(int32_t port) {
@@ -90,6 +94,9 @@ void TSWB808Form::ScanSpeedButtonClick() {
         return;
     }
 
+    // A port that failed to open in an earlier scan (held by another program, say) is tried
+    // afresh; within one scan it is still tried only once.
+    if (!SWBComPort.Open()) OpenedPort = 0;
     StatusProgressBar->setValue(0);
     ScanSpeedButton->setEnabled(false);
     ComPortComboBox->setEnabled(false);

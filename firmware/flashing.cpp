@@ -88,7 +88,7 @@ void SearchBootloader(TSWB808Form& f) {
                 const uint8_t second = port.ReadByte();
                 if (first == kAnswerFirst && second == kAnswerSecond) f.Connected = true;
             }
-            if (f.Connected) break;
+            if (f.Connected || port.LineLost()) break;
         }
         if (f.Connected) break;
     }
@@ -112,13 +112,15 @@ void TransferImage(TSWB808Form& f) {
         if (port.OutputFree() > 0) port.WriteByte(static_cast<uint8_t>((blocksum / 256) % 256));
         offset += kBlockSize;
 
-        while (port.OutputFree() < port.OutSize()) PacedWait(kDrainTurnMs);
+        while (port.OutputFree() < port.OutSize() && !port.LineLost()) PacedWait(kDrainTurnMs);
         bool answered = false;
-        for (int32_t poll = 0; poll < kAnswerPolls && !answered; ++poll) {
+        // A vanished device cannot answer: no use sitting out the answer wait.
+        for (int32_t poll = 0; poll < kAnswerPolls && !answered && !port.LineLost(); ++poll) {
             PacedWait(kPollMs);
             answered = port.InputCount() >= 2;
         }
         if (!answered) {
+            if (port.LineLost()) f.TellLineLost(port.ComNumber());
             PacedWait(kPollMs);
             CurrentDialogs().ShowError(kNoAnswerText);
             break;

@@ -71,7 +71,12 @@ class TSWB808Form : public QWidget {
     void setrelaisleds(uint8_t mask);
     void setoptoleds(uint8_t mask);
     void SWBComPortTriggerData(TSerialPort& CP, uint16_t TriggerHandle);
-    void SWBComPortLineCheck();  // tells the operator once when the connected device vanished
+    void SWBComPortLineCheck();  // a vanished device disconnects; stale noise is dropped
+    // The open port's device vanished: told in the messages tab and the status bar, port
+    // closed, OpenedPort cleared. False when the line is fine (or the port closed).
+    bool DropLostLine();
+    void TellLineLost(int32_t com);
+    void DropStaleInput();  // input nobody reads, waiting since the last check
 
     // --- Flashing (firmware/flashing.cpp) ---
     bool FlashRunning = false;     // UpdateSpeedButtonClick is under way
@@ -183,7 +188,8 @@ class TSWB808Form : public QWidget {
 
     std::string executableFileName_ = "/proc/self/exe";
     std::shared_ptr<TNotificationTarget> portNotifier_;
-    bool lineLostShown_ = false;
+    int inputChangeDepth_ = 0;   // SWBComPortTriggerData is reading frames
+    uint16_t staleWaiting_ = 0;  // input waiting at the last line check
 };
 
 }  // namespace swb808

@@ -87,7 +87,7 @@ TEST_F(InputChange, AVanishedBoardIsToldOnceInPlainWords) {
     board.Stop();
     ASSERT_TRUE(WaitFor([&] { return form().ErrorMemo->Lines().size() == 2; }));
     const QString line = form().ErrorMemo->Lines().back();
-    EXPECT_TRUE(line.startsWith("COM3: The serial device has gone away")) << line.toStdString();
+    EXPECT_EQ(line, QString::fromUtf8("COM3: Verbindung zum Gerät verloren"));
     EXPECT_EQ(form().SWBStatusBar->PanelText(1), line);
     EXPECT_EQ(form().ErrorMemo->FontColor(), clRed);
     PacedWait(1200);
