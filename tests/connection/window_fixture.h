@@ -26,6 +26,7 @@
 #include "sim/board_simulator.h"
 #include "sim/pseudo_terminal.h"
 #include "tests/support/port_dir.h"
+#include "tests/support/watchdog.h"
 #include "tests/ui/recording_dialogs.h"
 #include "ui/main_window.h"
 
@@ -35,36 +36,6 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 }
 
 namespace swb808::testing {
-
-class Watchdog {
-  public:
-    explicit Watchdog(std::chrono::seconds limit) {
-        thread_ = std::thread([this, limit] {
-            std::unique_lock lock(mu_);
-            if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
-                std::fprintf(stderr, "watchdog: test still running after %llds\n",
-                             static_cast<long long>(limit.count()));
-                std::_Exit(3);
-            }
-        });
-    }
-    ~Watchdog() {
-        {
-            std::lock_guard lock(mu_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-  private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
 
 inline sim::BoardOptions Board(unsigned baud, bool pacing = false) {
     sim::BoardOptions o;
