@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "protocol/paced_wait.h"
+#include "sim/board_simulator.h"
 #include "sim/pseudo_terminal.h"
 #include "tests/support/port_dir.h"
 #include "tests/support/watchdog.h"
@@ -131,6 +132,15 @@ class FlashFixture : public ::testing::Test {
         std::copy(version.begin(), version.end(), image.begin() + 200);
         WriteImageChecksum(image);
         return image;
+    }
+
+    // An unpaced simulated board waiting in its bootloader on COM `com`.
+    sim::BoardOptions BootloaderBoard(int com) const {
+        sim::BoardOptions o;
+        o.link = dir.ComPath(com);
+        o.bootloader = true;
+        o.pacing = false;
+        return o;
     }
 
     // Loads `image` through "Aus Datei" from a file of the port directory.

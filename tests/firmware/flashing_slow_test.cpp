@@ -123,11 +123,7 @@ TEST_F(FlashSlow, InApplicationAt19200) {
 
 TEST_F(FlashSlow, BootloaderOnCom3AfterSilentCom1) {
     ProbeLine silent(dir, 1);
-    sim::BoardOptions o;
-    o.link = dir.ComPath(3);
-    o.bootloader = true;
-    o.pacing = false;
-    sim::BoardSimulator board(o);
+    sim::BoardSimulator board(BootloaderBoard(3));
     board.Start();
     Watchdog watchdog(90s);
     const TFirmwareImage image = TestImage();
@@ -160,11 +156,7 @@ TEST_F(FlashSlow, BootloaderOnCom3AfterSilentCom1) {
 }
 
 TEST_F(FlashSlow, NoAnswerToABlockEndsTheTransferAfterTenSeconds) {
-    sim::BoardOptions o;
-    o.link = dir.ComPath(1);
-    o.bootloader = true;
-    o.pacing = false;
-    sim::BoardSimulator board(o);
+    sim::BoardSimulator board(BootloaderBoard(1));
     board.Start();
     board.SetFault(FaultKind::NoEcho, 1);
     Watchdog watchdog(60s);
@@ -193,11 +185,7 @@ TEST_F(FlashSlow, NoAnswerToABlockEndsTheTransferAfterTenSeconds) {
 // then no reset frame goes into the freshly written loader.
 TEST_F(FlashSlow, CloseDuringTransferWaitsForItsEnd) {
     QApplication::setQuitOnLastWindowClosed(false);
-    sim::BoardOptions o;
-    o.link = dir.ComPath(1);
-    o.bootloader = true;
-    o.pacing = false;
-    sim::BoardSimulator board(o);
+    sim::BoardSimulator board(BootloaderBoard(1));
     board.Start();
     Watchdog watchdog(60s);
     const TFirmwareImage image = TestImage();

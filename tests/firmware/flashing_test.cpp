@@ -18,11 +18,7 @@ TEST_F(Flash, NoBootloaderAnywhereReportsItAndKeepsTheBox) {
     // COM1 answers every probe reversed; COM2 is a bootloader whose first answer follows a
     // stray byte, so every pair read there is off by one. No other port exists.
     ProbeLine reversed(dir, 1, {0x1E, 0x00});
-    sim::BoardOptions o;
-    o.link = dir.ComPath(2);
-    o.bootloader = true;
-    o.pacing = false;
-    sim::BoardSimulator board(o);
+    sim::BoardSimulator board(BootloaderBoard(2));
     board.Start();
     board.SetFault(FaultKind::StrayByte, 0x3C);
     Watchdog watchdog(60s);
@@ -80,11 +76,7 @@ TEST_F(Flash, WrongBlockAnswerEndsTheTransfer) {
     for (FaultKind fault : {FaultKind::WrongEcho, FaultKind::SwappedEcho}) {
         SCOPED_TRACE(sim::FaultName(fault));
         dialogs->shown.clear();
-        sim::BoardOptions o;
-        o.link = dir.ComPath(1);
-        o.bootloader = true;
-        o.pacing = false;
-        sim::BoardSimulator board(o);
+        sim::BoardSimulator board(BootloaderBoard(1));
         board.Start();
         board.SetFault(fault, kBlock);
         Watchdog watchdog(30s);
