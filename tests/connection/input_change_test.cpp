@@ -1,5 +1,6 @@
 #include "connection/ansi_text.h"
 #include "sim/frame_codec.h"
+#include "tests/connection/input_burst_fixture.h"
 #include "tests/connection/window_fixture.h"
 
 namespace swb808::testing {
@@ -92,6 +93,14 @@ TEST_F(InputChange, AVanishedBoardIsToldOnceInPlainWords) {
     EXPECT_EQ(form().ErrorMemo->FontColor(), clRed);
     PacedWait(1200);
     EXPECT_EQ(form().ErrorMemo->Lines().size(), 2);
+}
+
+TEST_F(InputBurst, RunsAt115200BaudEndOnTheirLastValue) {
+    ExpectRunsShown(115200, {20, 121, 121, 121, 121, 121, 1000});
+}
+
+TEST_F(InputBurst, RunsAt2400BaudEndOnTheirLastValue) {
+    ExpectRunsShown(2400, {20, 121});
 }
 
 TEST(AnsiText, DecodesWindows1252) {
