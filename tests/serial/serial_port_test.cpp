@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <numeric>
 #include <thread>
@@ -271,6 +272,49 @@ TEST_F(SerialPortTest, DiscardAfterTheOutputDrainedDropsNothingSent) {
     port_.DiscardOutput();
     port_.SetOpen(false);
     EXPECT_EQ(pty_.ReadExactly(frame.size(), 2s), frame);
+}
+
+// Output the line has not taken yet (nobody reads the master) is discarded: none of it, and
+// nothing written after the discard, reaches the line twice.
+TEST_F(SerialPortTest, DiscardWithOutputBackedUpSendsNothingTwice) {
+    port_.SetOpen(true);
+    const Bytes marker = {0xFB, 0xFC, 0xFD, 0xFE, 0xFF};  // never part of the pattern below
+    for (int round = 0; round < 6; ++round) {
+        // Byte n of the stream is n % 251, so a repeated piece breaks the sequence.
+        Bytes stream;
+        auto stalledSince = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - stalledSince < 100ms) {
+            const uint16_t free = port_.OutputFree();
+            if (free < 512) {
+                std::this_thread::sleep_for(2ms);
+                continue;
+            }
+            Bytes block(std::min<uint16_t>(free, 1500));
+            for (auto& b : block) b = static_cast<uint8_t>(stream.size() % 251), stream.push_back(b);
+            port_.WriteBlock(block.data(), static_cast<uint16_t>(block.size()));
+            stalledSince = std::chrono::steady_clock::now();
+        }
+        ASSERT_LT(port_.OutputFree(), 4096) << "the line never backed up, round " << round;
+        port_.DiscardOutput();
+        EXPECT_EQ(port_.OutputFree(), 4096) << round;
+        port_.WriteBlock(marker.data(), static_cast<uint16_t>(marker.size()));
+
+        Bytes line;
+        for (Bytes piece; !(piece = pty_.Read(300ms, 65536)).empty();)
+            line.insert(line.end(), piece.begin(), piece.end());
+        ASSERT_GE(line.size(), marker.size()) << round;
+        const Bytes before(line.begin(), line.end() - static_cast<long>(marker.size()));
+        EXPECT_EQ(Bytes(line.end() - static_cast<long>(marker.size()), line.end()), marker)
+            << round;
+        ASSERT_LE(before.size(), stream.size()) << round;
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), stream.begin()))
+            << "round " << round << ": what came before the marker is not a prefix of what was "
+            << "written";
+        EXPECT_EQ(std::search(before.begin(), before.end(), marker.begin(), marker.end()),
+                  before.end())
+            << round;
+        EXPECT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; })) << round;
+    }
 }
 
 TEST_F(SerialPortTest, VanishedDeviceLeavesNoThreadSpinning) {
