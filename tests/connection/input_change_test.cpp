@@ -1,6 +1,6 @@
 #include <thread>
 
-#include "connection/ansi_text.h"
+#include "ui/ansi_text.h"
 #include "sim/frame_codec.h"
 #include "tests/connection/input_burst_fixture.h"
 #include "tests/connection/window_fixture.h"

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "protocol/board_facts.h"
 #include "protocol/swb808_protocol.h"
 #include "serial/serial_port.h"
 #include "sim/board_simulator.h"
@@ -67,8 +68,8 @@ TEST_F(QueryWaits, GapsBetweenCommandsHoldTheReplyWaits) {
     proto_.SendCommand(kMarker, 1);  // right after the query: times its last wait
     ASSERT_TRUE(board.WaitForReceived(9 * 7, 2s));
 
-    const double t = TSWB808Protocol::ReplyWaitMs(2400);
-    const double identity = TSWB808Protocol::IdentityWaitMs(2400);
+    const double t = board::ReplyWaitMs(2400);
+    const double identity = board::IdentityWaitMs(2400);
     const double turn = TSWB808Protocol::kReceiveTurnMs;
     const double drain = TSWB808Protocol::kReceiveTurns * turn;
     constexpr double kTolerance = 20;
