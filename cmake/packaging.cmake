@@ -1,13 +1,23 @@
 # What `cmake --install` puts in place and what `cpack -G DEB` packs: the program, the
-# simulator (technicians without a board try the program with it), the desktop entry and the
-# icon. Tests, benchmarks and the screenshot tool stay in the build tree.
-include(GNUInstallDirs)
+# simulator (technicians without a board try the program with it), the desktop entry, the
+# icon, the AppStream metadata, the manual pages and the Debian documents. Tests, benchmarks
+# and the screenshot tool stay in the build tree. The files built for the package come from
+# package_files.cmake.
+set(SWB808_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/swb808)
 
 install(TARGETS swb808 swb808-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+install(FILES ${SWB808_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${SWB808_COMPRESSED_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${SWB808_CHANGELOG_GZ}
+        DESTINATION ${SWB808_DOC_DIR})
+# The rule names an adapter by its serial number, so it is an example to copy, not active.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-swb808.rules
+        DESTINATION ${SWB808_DOC_DIR}/examples)
 
 set(SWB808_PACKAGE_MAINTAINER "SWB808 Control developers <swb808-control@users.noreply.invalid>"
     CACHE STRING "Maintainer line of the Debian package")
@@ -16,15 +26,18 @@ set(CPACK_PACKAGE_NAME swb808)
 set(CPACK_PACKAGE_VENDOR "SWB808 Control developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Control program for the SWB808 relay and input board")
+# Debian wraps nothing: the long description keeps its own lines, at most 80 characters each.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Finds the SWB808 board on a serial port, switches its relays, shows its inputs and supply \
-voltage, edits its configuration and replaces its firmware. Includes swb808-sim, a simulated \
-board on a pseudo-terminal, to try the program without a board.")
+    "Finds the SWB808 board on a serial port, switches its relays, shows its
+inputs and supply voltage, edits its configuration and replaces its firmware.
+Includes swb808-sim, a simulated board on a pseudo-terminal, to try the
+program without a board.")
 set(CPACK_PACKAGE_CONTACT "${SWB808_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)  # the build type carries debug info; the package need not
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SWB808_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${SWB808_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
