@@ -52,8 +52,17 @@ void WriteImageChecksum(TFirmwareImage& image) {
 }
 
 TFirmwareFile::TFirmwareFile(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) openError_ = errorText(errno);
+    // Never blocks: opening a named pipe without a writer (or a device) would otherwise hold
+    // the window for good. Only a regular file is read, and for that blocking reads are right.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0) {
+        openError_ = errorText(errno);
+        loop_ = errno == ELOOP;
+        return;
+    }
+    struct stat st {};
+    regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular_) ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 }
 
 TFirmwareFile::~TFirmwareFile() {
@@ -62,7 +71,7 @@ TFirmwareFile::~TFirmwareFile() {
 
 int64_t TFirmwareFile::Size() const {
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+    if (fd_ < 0 || !regular_ || ::fstat(fd_, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
@@ -83,6 +92,8 @@ bool TFirmwareFile::ReadImage(TFirmwareImage& image) {
 
 TImageLoadResult LoadFirmwareImage(const std::string& path, TFirmwareImage& image) {
     TFirmwareFile file(path);
+    // A loop of links names no file at all, let alone one of the right size.
+    if (file.IsLinkLoop()) return {TImageLoadStatus::WrongSize, {}, {}};
     if (!file.IsOpen()) return {TImageLoadStatus::CannotOpen, {}, file.OpenError()};
     if (file.Size() != static_cast<int64_t>(kFirmwareImageSize))
         return {TImageLoadStatus::WrongSize, {}, {}};

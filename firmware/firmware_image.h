@@ -54,7 +54,10 @@ class TFirmwareFile {
     bool IsOpen() const { return fd_ >= 0; }
     // The system's text for why the open failed.
     const std::string& OpenError() const { return openError_; }
-    // The file's size now, -1 if it cannot be had.
+    // The path is a loop of symbolic links (the open failed with ELOOP).
+    bool IsLinkLoop() const { return loop_; }
+    // The file's size now; -1 if it cannot be had or it is not a regular file (a pipe, a
+    // device or a directory has no size that could make it an image).
     int64_t Size() const;
     // Reads the image from the start of the file into a buffer of its own; `image` is
     // replaced only when all 6144 bytes were read. False on a short read or a read error.
@@ -62,6 +65,8 @@ class TFirmwareFile {
 
   private:
     int fd_ = -1;
+    bool regular_ = false;
+    bool loop_ = false;
     std::string openError_;
 };
 

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QTemporaryDir>
 #include <fstream>
@@ -110,6 +112,28 @@ TEST_F(ImageLoad, FilesOfAnotherSizeAreRejectedAndLeaveTheEarlierImage) {
         EXPECT_EQ(dialogs->shown[1].text, "Dies ist keine gültige Firmware-Datei, Abbruch!");
         EXPECT_EQ(form().FirmwareImage, earlier);
         EXPECT_TRUE(form().UpdateSpeedButton->isEnabled());  // and still sends that image
+    }
+}
+
+// A named pipe (nobody writing), a directory or a device is rejected at once like a file of
+// the wrong size; the window never waits on the open. (The fixture's watchdog ends a hang.)
+TEST_F(ImageLoad, APipeADirectoryOrADeviceIsNoFirmwareFile) {
+    Load(Write(With(With(Image(0x11), 95, "1.05a"), 100, "WXYZVERSION"), "good.bin"));
+    const TFirmwareImage earlier = form().FirmwareImage;
+    const QString fifo = dir_.filePath("pipe.bin");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString folder = dir_.filePath("folder.bin");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    for (const QString& path : {fifo, folder, QStringLiteral("/dev/null")}) {
+        SCOPED_TRACE(path.toStdString());
+        Load(path);
+        EXPECT_FALSE(form().FirmwareLoaded);
+        EXPECT_EQ(form().FilenameLabel->text(), path);
+        ASSERT_EQ(dialogs->shown.size(), 2u);
+        EXPECT_EQ(dialogs->shown[1].kind, RecordingDialogs::Error);
+        EXPECT_EQ(dialogs->shown[1].text, "Dies ist keine gültige Firmware-Datei, Abbruch!");
+        EXPECT_EQ(form().FirmwareImage, earlier);
+        EXPECT_EQ(form().NewVersionLabel->text(), "1.05a");
     }
 }
 

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <vector>
 
+#include "tests/support/watchdog.h"
+
 namespace swb808 {
 namespace {
 
@@ -120,6 +122,35 @@ TEST_F(FirmwareImageFile, WrongSizesLeaveTheImageAlone) {
         EXPECT_EQ(img, previous_) << size;
         EXPECT_EQ(ImageLoadErrorText(r, path), "Dies ist keine gültige Firmware-Datei, Abbruch!");
     }
+}
+
+// Nothing but a regular file can be an image, and none of these may block the open: a pipe
+// nobody writes to, a directory, a device, a loop of links.
+TEST_F(FirmwareImageFile, WhatIsNoRegularFileIsTheWrongSizeAtOnce) {
+    testing::Watchdog watchdog(std::chrono::seconds(20));  // a blocking open would hang here
+    const auto fifo = (dir_ / "pipe.bin").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto directory = (dir_ / "folder.bin").string();
+    fs::create_directory(directory);
+    const auto loop = (dir_ / "loop.bin").string();
+    fs::create_symlink(loop, loop);
+    for (const std::string& path : {fifo, directory, std::string("/dev/null"), loop}) {
+        SCOPED_TRACE(path);
+        TFirmwareImage img = previous_;
+        const auto started = std::chrono::steady_clock::now();
+        const auto r = LoadFirmwareImage(path, img);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_EQ(r.Status, TImageLoadStatus::WrongSize);
+        EXPECT_EQ(ImageLoadErrorText(r, path), "Dies ist keine gültige Firmware-Datei, Abbruch!");
+        EXPECT_EQ(img, previous_);
+    }
+    // A regular file reached through a link is still read, with blocking reads.
+    const auto good = write(image(0x01));
+    const auto link = (dir_ / "link.bin").string();
+    fs::create_symlink(good, link);
+    TFirmwareImage img = previous_;
+    EXPECT_TRUE(LoadFirmwareImage(link, img).Ok());
+    EXPECT_EQ(img[0], 0x01);
 }
 
 TEST_F(FirmwareImageFile, SizeIsComparedInSixtyFourBits) {
