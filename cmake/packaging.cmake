@@ -3,7 +3,7 @@
 # icon. Tests, benchmarks and the screenshot tool stay in the build tree.
 include(GNUInstallDirs)
 
-install(TARGETS swb808 swb808-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS swb808 swb808ctl swb808-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.svg

@@ -1,0 +1,41 @@
+#pragma once
+
+// Ctrl-C for a tool whose waits all run through PacedWait: the signal handler only counts,
+// and every wait turn looks at the count. Outside a block transfer the first Ctrl-C ends the
+// command at once (the wait throws Interrupted, the port object closes the port as it
+// unwinds); inside one, the first only warns and the second aborts.
+
+#include <functional>
+#include <stdexcept>
+
+namespace swb808::cli {
+
+class Interrupted : public std::runtime_error {
+  public:
+    Interrupted() : std::runtime_error("interrupted") {}
+};
+
+// Installs the SIGINT/SIGTERM handler and the wait hook. Call once, before any thread starts.
+void InstallInterruptHandling();
+
+// How many Ctrl-Cs have arrived (async-signal-safe counter).
+int InterruptCount();
+
+// Throws Interrupted when this thread should stop now: one Ctrl-C outside a block phase, two
+// inside one.
+void ThrowIfInterrupted();
+
+// Marks this thread as being in a block transfer while it lives. `onFirstInterrupt` runs once,
+// on this thread, when the first Ctrl-C arrives during the phase (to say how much is left).
+class BlockPhase {
+  public:
+    explicit BlockPhase(std::function<void()> onFirstInterrupt);
+    ~BlockPhase();
+    BlockPhase(const BlockPhase&) = delete;
+    BlockPhase& operator=(const BlockPhase&) = delete;
+};
+
+// For tests: forget earlier Ctrl-Cs.
+void ResetInterruptCount();
+
+}  // namespace swb808::cli
