@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "cli/exit_status.h"
+#include "cli/port_target.h"
 #include "cli/rates.h"
 
 namespace swb808::cli {
@@ -91,6 +93,11 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
     QStringList positional = p.positionalArguments();
     if (configSet) positional.removeFirst();
 
+    if (p.values(kBaud).size() > 1)
+        throw UsageError{request.command == Command::ConfigSet
+                             ? "config set: --baud given twice (the line's rate goes before "
+                               "\"config\")"
+                             : "--baud given twice"};
     if (p.isSet(kBaud)) {
         if (request.command == Command::ConfigSet) {
             const auto baud = ParseBaud(p.value(kBaud), false);
@@ -170,6 +177,14 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
         default:
             if (!positional.isEmpty())
                 throw UsageError{"unexpected argument '" + positional[0].toStdString() + "'"};
+    }
+    // Names are checked now; whether a device is there is the command's business.
+    for (const auto& port : request.ports) {
+        try {
+            ParsePortTarget(port);
+        } catch (const CliFailure& f) {
+            if (f.Status() == ExitStatus::Usage) throw UsageError{f.what()};
+        }
     }
     const bool severalBoards = request.command == Command::Scan || request.command == Command::Flash;
     if (!severalBoards && request.ports.size() > 1)

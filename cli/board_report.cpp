@@ -16,8 +16,9 @@ int Word(uint8_t low, uint8_t high) {
     return low + 256 * high;
 }
 
+// Cut, not rounded: the window shows the leading digits of the reading (866 is 5.253 V).
 double ThreeDecimals(double v) {
-    return std::round(v * 1000.0) / 1000.0;
+    return std::floor(v * 1000.0 + 1e-9) / 1000.0;
 }
 
 }  // namespace
@@ -61,7 +62,7 @@ QJsonObject SupplyJson(int32_t vccRaw) {
 
 std::string SupplyText(int32_t vccRaw) {
     const double volts = VccVolts(uint32_t(vccRaw));
-    return QString::number(volts, 'f', 3).toStdString() + " V (raw " + std::to_string(vccRaw) +
+    return VccText(volts) + " (raw " + std::to_string(vccRaw) +
            (VccColor(volts) == kVccGoodColor ? ", in range)" : ", out of range 4.750..5.250 V)");
 }
 

@@ -133,6 +133,7 @@ ExitStatus RunFlash(const Request& request, Output& out) {
         std::vector<std::jthread> threads;
         for (size_t i = 0; i < outcomes.size(); ++i)
             threads.emplace_back([&, i] {
+                const ScopedEventPump pump(InterruptPump());
                 FlashBoard(outcomes[i], request, choiceFor(i), image, &progress, i, out);
             });
     } else {

@@ -34,7 +34,11 @@ void InstallInterruptHandling() {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     // Every wait of the protocol turns through the pump, so a Ctrl-C is seen within 10 ms.
-    SetEventPump([] { ThrowIfInterrupted(); });
+    SetEventPump(InterruptPump());
+}
+
+EventPump InterruptPump() {
+    return [] { ThrowIfInterrupted(); };
 }
 
 int InterruptCount() {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <stdexcept>
 
+#include "protocol/paced_wait.h"
+
 namespace swb808::cli {
 
 class Interrupted : public std::runtime_error {
@@ -15,8 +17,13 @@ class Interrupted : public std::runtime_error {
     Interrupted() : std::runtime_error("interrupted") {}
 };
 
-// Installs the SIGINT/SIGTERM handler and the wait hook. Call once, before any thread starts.
+// Installs the SIGINT/SIGTERM handler and the calling thread's wait hook. Call once, before
+// any thread starts.
 void InstallInterruptHandling();
+
+// The wait hook for a thread of its own (each thread pumps its own waits):
+//     ScopedEventPump pump(InterruptPump());
+EventPump InterruptPump();
 
 // How many Ctrl-Cs have arrived (async-signal-safe counter).
 int InterruptCount();

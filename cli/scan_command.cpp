@@ -28,6 +28,7 @@ struct PortResult {
 };
 
 void ScanPort(PortResult& result, const std::vector<int>& rates) {
+    const ScopedEventPump pump(InterruptPump());
     try {
         BoardLink link(result.port);
         for (int baud : rates) {

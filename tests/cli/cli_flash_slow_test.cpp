@@ -1,0 +1,1 @@
+// flash of several boards at once.
