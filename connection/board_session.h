@@ -157,7 +157,8 @@ class BoardSession {
     // --- For the firmware transfer (logic thread) ---
     void BeginFlashing();  // state Flashing (the link as it was)
     void SetLoaderLinked(bool linked);  // the transfer holds a board (bootloader or entry)
-    void EndFlashing();    // back to Idle; call disconnect() before
+    void EndFlashing();    // back to Idle (Connected if the link is still held)
+    void ForgetOpenedPort() { opened_ = {}; }  // the next open opens afresh
     void SetStatus(const std::string& text);
     void SetProgress(int value);
     SessionView& View() { return view_; }

@@ -3,17 +3,17 @@
 #include <algorithm>
 #include <vector>
 
+#include "connection/board_session.h"
+#include "protocol/board_facts.h"
 #include "protocol/frame_decode.h"
 #include "protocol/paced_wait.h"
-#include "ui/main_window.h"
 
 namespace swb808 {
 
 namespace {
 
-constexpr size_t kInputFrameLength = 7;
-constexpr int kInputChangeCode = 2;
-constexpr uint8_t kFrameStart = 0xC1;  // no other byte of a frame can take this value
+using board::kFrameStart;
+constexpr size_t kInputFrameLength = board::kInputChangeFrameLength;
 // Bytes taken by one run beyond those waiting when it began: under a flood of noise the run
 // ends instead of reading for as long as the flood lasts.
 constexpr size_t kExtraBytesPerRun = 256;
@@ -56,7 +56,7 @@ class Running {
 // byte is skipped (line noise, a frame given up earlier), so noise does not put the frames
 // behind it out of step; a start byte that does not begin a valid frame is skipped as well.
 // Each frame is decoded into FrameBuffer and Payload as the receive of seven bytes does.
-void TSWB808Form::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHandle*/) {
+void BoardSession::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHandle*/) {
     const Running running(inputChangeDepth_);
     std::vector<uint8_t> pending;
     size_t budget = size_t(CP.InputCount()) + kExtraBytesPerRun;
@@ -77,14 +77,14 @@ void TSWB808Form::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHandl
             DropInput(CP, kMaxPieceDrop);
             break;
         }
-        Protocol.FrameBuffer.fill(0);
-        Protocol.Payload.fill(0);
-        std::copy_n(pending.begin(), kInputFrameLength, Protocol.FrameBuffer.begin());
-        const uint32_t r = DecodeFrame(Protocol.FrameBuffer, Protocol.Payload);
+        protocol_.FrameBuffer.fill(0);
+        protocol_.Payload.fill(0);
+        std::copy_n(pending.begin(), kInputFrameLength, protocol_.FrameBuffer.begin());
+        const uint32_t r = DecodeFrame(protocol_.FrameBuffer, protocol_.Payload);
         pending.erase(pending.begin(), pending.begin() + (r != 0 ? kInputFrameLength : 1));
-        if (ReplyCode(r) == kInputChangeCode) {
-            Protocol.OptoState = Protocol.Payload[0];
-            setoptoleds(Protocol.OptoState);
+        if (ReplyCode(r) == board::kInputChangeReplyCode) {
+            protocol_.OptoState = protocol_.Payload[0];
+            view_.InputsShown(protocol_.OptoState);
         }
         if (budget == 0 && pending.empty()) break;
     }
@@ -95,11 +95,11 @@ void TSWB808Form::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHandl
 // at once. Bytes that still wait, unchanged, at the next check are noise: left there, they
 // would fill the receive ring, and no later frame could get in. Only those are dropped; what
 // came in behind them stays for the trigger.
-void TSWB808Form::DropStaleInput() {
-    const uint16_t waiting = SWBComPort.InputCount();
+void BoardSession::DropStaleInput() {
+    const uint16_t waiting = port_.InputCount();
     if (waiting > 0 && waiting == staleWaiting_) {
-        DropInput(SWBComPort, waiting);
-        staleWaiting_ = SWBComPort.InputCount();  // a full ring is full again at once
+        DropInput(port_, waiting);
+        staleWaiting_ = port_.InputCount();  // a full ring is full again at once
     } else {
         staleWaiting_ = waiting;
     }

@@ -1,27 +1,16 @@
-// The operator's commands while a board is connected. None of them reads a reply.
+// The operator's commands while a board is connected. The writes read no reply.
 
 #include <algorithm>
 #include <limits>
-#include <stdexcept>
 
+#include "connection/board_session.h"
+#include "protocol/board_facts.h"
 #include "protocol/device_records.h"
 #include "protocol/paced_wait.h"
-#include "ui/main_window.h"
 
 namespace swb808 {
 
 namespace {
-
-constexpr uint8_t kCmdRelays = 0xB2;
-constexpr uint8_t kCmdWriteConfig = 0xB4;
-constexpr uint8_t kCmdReset = 0xBA;
-
-// A value that does not fit the byte or word it is to be stored in; shown by the general
-// error display.
-class ERangeError : public std::runtime_error {
-  public:
-    ERangeError() : std::runtime_error("Fehler bei Bereichsprüfung") {}
-};
 
 template <typename T>
 T Checked(int value) {
@@ -31,35 +20,64 @@ T Checked(int value) {
 
 }  // namespace
 
-void TSWB808Form::RelLed1Click(LedIndicator& sender) {
-    const auto it = std::find(RelLeds.begin(), RelLeds.end(), &sender);
-    if (it == RelLeds.end()) return;
-    Protocol.RelayState ^= uint8_t(1u << (it - RelLeds.begin()));
-    setrelaisleds(Protocol.RelayState);
-    Protocol.Payload[0] = Protocol.RelayState;
-    Protocol.SendCommand(kCmdRelays, 1);
+void BoardSession::ToggleRelay(int relay) {
+    if (relay < 1 || relay > 8) return;
+    WriteRelays(uint8_t(protocol_.RelayState ^ (1u << (relay - 1))));
 }
 
-void TSWB808Form::SaveSpeedButtonClick() {
-    // No selected item (the board reported a rate code above 14) cannot be written.
-    const auto record = ConfigWriteRecord(
-        Checked<uint8_t>(NewBaudComboBox->ItemIndex()), Checked<uint16_t>(errSpinEdit->Value()),
-        Checked<uint16_t>(hsSpinEdit->Value()), KeepLastCheckBox->Checked(),
-        hsRadioButtonOff->Checked(), errRadioButtonOff->Checked());
-    std::copy_n(record.begin(), Protocol.DeviceConfig.size(), Protocol.DeviceConfig.begin());
-    std::copy(record.begin(), record.end(), Protocol.Payload.begin());
-    Protocol.SendCommand(kCmdWriteConfig, int32_t(record.size()));
+// The LEDs show the state asked for, not a confirmed one.
+void BoardSession::WriteRelays(uint8_t mask) {
+    protocol_.RelayState = mask;
+    view_.RelaysShown(protocol_.RelayState);
+    protocol_.Payload[0] = protocol_.RelayState;
+    protocol_.SendCommand(board::kWriteRelays, 1);
 }
 
-void TSWB808Form::ResetSpeedButtonClick() {
-    Protocol.Payload[0] = 0;
-    Protocol.SendCommand(kCmdReset, 1);
-    // The board may restart at the rate "Speichern" stored: search them all.
-    BaudrateComboBox->SetItemIndex(0);
-    disconnect();
-    ScanSpeedButton->setEnabled(false);
-    PacedWait(2000);
-    ScanSpeedButtonClick();
+void BoardSession::SaveConfig(const ConfigValues& values) {
+    // No picked rate (the board reported a rate code above 14) cannot be written.
+    const auto record =
+        ConfigWriteRecord(Checked<uint8_t>(values.baudIndex), Checked<uint16_t>(values.errorDelay),
+                          Checked<uint16_t>(values.retryDelay), values.keepRelays, values.noRetry,
+                          values.ignoreErrors);
+    std::copy_n(record.begin(), protocol_.DeviceConfig.size(), protocol_.DeviceConfig.begin());
+    std::copy(record.begin(), record.end(), protocol_.Payload.begin());
+    protocol_.SendCommand(board::kWriteConfig, int32_t(record.size()));
+}
+
+namespace {
+
+// One read of the query: 0x00 sent, the reply wait, a 7-byte receive. The record takes the
+// payload's first byte whatever came, as the query's does.
+std::optional<uint8_t> ReadByteRecord(TSWB808Protocol& protocol, uint8_t command, int32_t baud,
+                                      uint8_t& record) {
+    protocol.Payload[0] = 0x00;
+    protocol.SendCommand(command, 1);
+    PacedWait(board::ReplyWaitMs(baud));
+    const uint32_t r = protocol.RcvCommand(TSWB808Protocol::kReplyByte);
+    record = protocol.Payload[0];
+    if (r == 0) return std::nullopt;
+    return record;
+}
+
+}  // namespace
+
+std::optional<uint8_t> BoardSession::ReadRelays() {
+    const auto r = ReadByteRecord(protocol_, board::kReadRelays, connectedBaud_,
+                                  protocol_.RelayState);
+    view_.RelaysShown(protocol_.RelayState);
+    return r;
+}
+
+std::optional<uint8_t> BoardSession::ReadInputs() {
+    const auto r =
+        ReadByteRecord(protocol_, board::kReadInputs, connectedBaud_, protocol_.OptoState);
+    view_.InputsShown(protocol_.OptoState);
+    return r;
+}
+
+bool BoardSession::Query() {
+    if (!IsConnected()) return false;
+    return protocol_.readconfig(connectedRef_.Name(), connectedBaud_);
 }
 
 }  // namespace swb808

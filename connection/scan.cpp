@@ -1,140 +1,143 @@
-// Finding the board: port and baud search, one wake byte and a query per pair.
+// Finding the board: port and rate search, one wake byte and a query per pair.
 
 #include <algorithm>
 
+#include "connection/board_session.h"
+#include "protocol/board_facts.h"
 #include "protocol/paced_wait.h"
 #include "serial/com_ports.h"
 #include "serial/serial_errors.h"
-#include "ui/main_window.h"
 
 namespace swb808 {
 
 namespace {
 
-constexpr uint8_t kWakeByte = 0xDF;
-constexpr int kBaudItems = 14;  // "300" .. "230400" after "auto"
-const QString kAuto = QStringLiteral("auto");
+bool Present(const PortRef& port) {
+    return DeviceAvailable(port.DevicePath());
+}
 
 }  // namespace
 
-bool TSWB808Form::OpenSWBPort(int32_t port, int32_t baud) {
+bool BoardSession::OpenSWBPort(const PortRef& port, int32_t baud) {
     DropLostLine();  // a vanished device is closed, so that it is opened afresh when back
-    if (!PortAvailable(port)) return false;
-    if (OpenedPort != 0 && port != OpenedPort && SWBComPort.Open()) {
+    if (!Present(port)) {
+        lastOpenFailure_ = OpenFailure{ecBadId, PortErrorText(int16_t(ecBadId))};
+        return false;
+    }
+    if (opened_.IsSet() && port != opened_ && port_.Open()) {
         try {
-            SWBComPort.SetOpen(false);
+            port_.SetOpen(false);
         } catch (...) {
         }
     }
     PacedWait(10);
-    const auto logFailure = [&](const QString& text) {
-        ErrorMemo->SetFontColor(clRed);
-        ErrorMemo->AddLine(QStringLiteral("COM%1: Baud=%2: %3").arg(port).arg(baud).arg(text));
+    const auto fail = [&](int32_t code, const std::string& text) {
+        lastOpenFailure_ = OpenFailure{code, text};
+        view_.Message(PairLabel(port, baud) + ": " + text, kMessageRed);
+        return false;
     };
     try {
-        SWBComPort.SetComNumber(uint16_t(port));
-        SWBComPort.SetBaud(baud);
-        // OpenedPort is taken before the open, so a port that fails to open is not retried
-        // at the next rate.
-        if (port != OpenedPort) {
-            OpenedPort = port;
-            SWBComPort.SetOpen(true);
+        // In this order, so that an open port is moved once, straight to the new device.
+        if (port.device.empty()) {
+            port_.SetComNumber(uint16_t(port.com));
+            port_.SetDevicePath({});
+        } else {
+            port_.SetDevicePath(port.device);
+            port_.SetComNumber(0);
+        }
+        port_.SetBaud(baud);
+        // The port is taken as opened before the open, so a port that fails to open is not
+        // retried at the next rate.
+        if (port != opened_) {
+            opened_ = port;
+            port_.SetOpen(true);
         }
     } catch (const ESerialException& e) {
-        logFailure(QString::fromStdString(PortErrorText(int16_t(e.ErrorCode))));
-        return false;
+        return fail(e.ErrorCode, PortErrorText(int16_t(e.ErrorCode)));
     } catch (const EInOutError& e) {
-        logFailure(QString::fromStdString(PortErrorText(int16_t(e.ErrorCode))));
-        return false;
+        return fail(e.ErrorCode, PortErrorText(int16_t(e.ErrorCode)));
     } catch (...) {
-        logFailure(QStringLiteral("unknown Error!"));
-        return false;
+        return fail(0, "unknown Error!");
     }
-    const bool open = SWBComPort.Open();
+    const bool open = port_.Open();
+    if (open) lastOpenFailure_.reset();
     PacedWait(10);
     return open;
 }
 
-int32_t TSWB808Form::ScanConnect(int32_t port, int32_t baud) {
+int32_t BoardSession::ScanConnect(const PortRef& port, int32_t baud) {
     if (!OpenSWBPort(port, baud)) return 0;
-    SWBComPort.WriteByte(kWakeByte);
+    port_.WriteByte(board::kWakeByte);
     // A vanished device never drains its output; do not wait for it forever.
-    while (SWBComPort.OutputFree() < TSWB808Protocol::kOutputBufferSize && !SWBComPort.LineLost())
+    while (port_.OutputFree() < TSWB808Protocol::kOutputBufferSize && !port_.LineLost())
         PacedWait(10);
-    const bool answered = Protocol.readconfig(port, baud);
+    const bool answered = protocol_.readconfig(port.Name(), baud);
     // A device that went away during the query is no connection, whatever it answered.
     if (DropLostLine()) return 0;
     return answered ? baud : 0;
 }
 
-int32_t TSWB808Form::ScanBaud(int32_t port) {
-    const QString selected = BaudrateComboBox->currentText();
-    if (selected != kAuto) return ScanConnect(port, selected.toInt());
+int32_t BoardSession::ScanBaud(const PortRef& port, const std::vector<int32_t>& rates,
+                               bool stepRates) {
+    if (!stepRates) return rates.empty() ? 0 : ScanConnect(port, rates.front());
     int32_t result = 0;
-    for (int i = 1; i <= kBaudItems; ++i) {
+    for (const int32_t rate : rates) {
+        if (StopRequested()) break;
         // The bar stops at its end, as a stepped bar does.
-        StatusProgressBar->setValue(
-            std::min(StatusProgressBar->maximum(), StatusProgressBar->value() + ScanStep));
-        const QString rate = BaudrateComboBox->itemText(i);
-        SWBStatusBar->SetPanelText(
-            1, QStringLiteral("scanning COM%1 at %2 Baud...").arg(port).arg(rate));
-        result = ScanConnect(port, rate.toInt());
+        SetProgress(std::min(SessionView::kProgressMax, progress_ + scanStep_));
+        SetStatus("scanning " + port.Name() + " at " + std::to_string(rate) + " Baud...");
+        result = ScanConnect(port, rate);
         if (result > 0) break;
     }
     return result;
 }
 
-void TSWB808Form::ScanSpeedButtonClick() {
-    if (Connected) {  // "Close"
-        Protocol.Payload[0] = 0;
-        Protocol.SendCommand(0xBA, 1);
-        BaudrateComboBox->SetItemIndex(0);
-        disconnect();
-        PacedWait(2000);
-        return;
-    }
-
+int32_t BoardSession::Scan(const ScanRequest& request) {
+    if (IsConnected() || state_ != SessionState::Idle) return 0;
     // A port that failed to open in an earlier scan (held by another program, say) is tried
     // afresh; within one scan it is still tried only once.
-    if (!SWBComPort.Open()) OpenedPort = 0;
-    StatusProgressBar->setValue(0);
-    ScanSpeedButton->setEnabled(false);
-    ComPortComboBox->setEnabled(false);
-    BaudrateComboBox->setEnabled(false);
+    if (!port_.Open()) opened_ = {};
+    SetState(SessionState::Scanning);
+    SetProgress(0);
+    view_.ScanBegins();
 
-    const int idx = ComPortComboBox->ItemIndex();
+    const bool stepRates = request.rates.size() > 1;
     int32_t result = 0;
-    int32_t candidate = 0;
-    if (ComPortComboBox->currentText() == kAuto) {
+    PortRef candidate;
+    if (request.ports.size() > 1) {
         int k = 1;
-        for (int n = 1; n <= 16; ++n)
-            if (PortAvailable(n)) ++k;
-        ScanStep = StatusProgressBar->maximum() / k / kBaudItems;
-        for (candidate = 1; candidate <= 16; ++candidate) {
-            result = ScanBaud(candidate);
+        for (const auto& port : request.ports)
+            if (Present(port)) ++k;
+        scanStep_ = SessionView::kProgressMax / k / board::kBaudRateCount;
+        for (const auto& port : request.ports) {
+            if (StopRequested()) break;
+            candidate = port;
+            result = ScanBaud(port, request.rates, stepRates);
             if (result > 0) break;
         }
-        candidate = std::min(candidate, 16);
     } else {
-        ScanStep = StatusProgressBar->maximum() / kBaudItems;
-        result = ScanBaud(idx);
-        candidate = idx;
+        scanStep_ = SessionView::kProgressMax / board::kBaudRateCount;
+        if (!request.ports.empty() && !StopRequested()) {
+            candidate = request.ports.front();
+            result = ScanBaud(candidate, request.rates, stepRates);
+        }
     }
-    ScanSpeedButton->setEnabled(true);
+    view_.ScanEnds(result > 0);
 
     if (result > 0) {
-        ConnectedPort = candidate;
-        ConnectedBaud = result;
+        connectedRef_ = candidate;
+        connectedPort_ = candidate.com;
+        connectedBaud_ = result;
         connect();
         // The head of the board's input-change frame. Registrations outlive the port's close,
         // so every successful scan adds one more.
-        SWBComPort.AddTriggerString(std::string_view("\xC1\xB2\xE1", 3), false);
+        port_.AddTriggerString(board::kInputChangeHead, false);
     } else {
-        StatusProgressBar->setValue(0);
-        ComPortComboBox->setEnabled(true);
-        BaudrateComboBox->setEnabled(true);
-        SWBStatusBar->SetPanelText(1, QStringLiteral("SWB808 not found"));
+        SetState(SessionState::Idle);
+        SetProgress(0);
+        SetStatus("SWB808 not found");
     }
+    return result;
 }
 
 }  // namespace swb808

@@ -8,9 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/board_facts.h"
+
 namespace swb808 {
 
-inline constexpr size_t kFirmwareImageSize = 6144;
+inline constexpr size_t kFirmwareImageSize = board::kImageSize;
 using TFirmwareImage = std::array<uint8_t, kFirmwareImageSize>;
 
 // "WXYZVERSION", preceded in the image by the five characters of the version text.

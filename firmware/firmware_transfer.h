@@ -56,6 +56,7 @@ class FirmwareTransfer {
     bool SendingBlocks() const { return sendingBlocks_.load(); }
 
   private:
+    class Running;
     void EnterUpdate();
     bool SearchBootloader(const std::vector<PortRef>& ports);
     FlashResult TransferImage(const TFirmwareImage& image);

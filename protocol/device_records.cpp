@@ -4,13 +4,6 @@
 
 namespace swb808 {
 
-int32_t BoardBaudRate(int index) {
-    static constexpr int32_t rates[] = {300,   600,   1200,  2400,  4800,  9600,   14400,
-                                        19200, 28800, 38400, 57600, 76800, 115200, 230400};
-    if (index < 0 || index >= static_cast<int>(std::size(rates))) return 0;
-    return rates[index];
-}
-
 uint8_t ConfigChecksum(const uint8_t* sixBytes) {
     unsigned sum = 0;
     for (int i = 0; i < 6; ++i) sum += sixBytes[i];

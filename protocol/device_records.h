@@ -21,11 +21,6 @@ inline constexpr uint8_t kCfgKeepRelays = 0x01;    // keep the relay state on a 
 inline constexpr uint8_t kCfgNoRetry = 0x02;       // do not retry the connection set-up
 inline constexpr uint8_t kCfgIgnoreErrors = 0x04;  // ignore connection errors
 
-// Number of entries of the board's baud-rate list (index 14 is the "unbekannt" placeholder).
-inline constexpr int kBoardBaudCount = 15;
-// The rate of a baud-rate index 0..13, 0 for the placeholder and anything else.
-int32_t BoardBaudRate(int index);
-
 // The seven bytes sent with the configuration write: baud index, error report delay (low,
 // high), retry delay (low, high), flags, and the sum of those six bytes modulo 256.
 std::array<uint8_t, 7> ConfigWriteRecord(uint8_t baudIndex, uint16_t errorDelay,

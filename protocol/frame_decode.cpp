@@ -1,15 +1,15 @@
 #include "protocol/frame_decode.h"
 
+#include "protocol/board_facts.h"
+
 namespace swb808 {
 
-namespace {
-constexpr uint8_t kStartByte = 0xC1;
-constexpr uint8_t kEndByte = 0xDF;
-constexpr int kMaxPayload = 16;
-}  // namespace
+using board::kFrameEnd;
+using board::kFrameStart;
+using board::kMaxPayload;
 
 uint32_t DecodeFrame(const TFrameBytes& frame, TFrameBytes& payload) {
-    if (frame[0] != kStartByte) return 0;
+    if (frame[0] != kFrameStart) return 0;
     if ((frame[1] & 0xF0) != 0xB0) return 0;
     if ((frame[2] & 0xF0) != 0xE0) return 0;
     int len = frame[2] & 0x0F;
@@ -25,7 +25,7 @@ uint32_t DecodeFrame(const TFrameBytes& frame, TFrameBytes& payload) {
         sum += lo + hi;
     }
     if (frame[3 + 2 * len] != (0xA0 | (sum & 0x0F))) return 0;
-    if (frame[4 + 2 * len] != kEndByte) return 0;
+    if (frame[4 + 2 * len] != kFrameEnd) return 0;
     return (static_cast<uint32_t>(len) << 16) | (frame[1] & 0x0Fu);
 }
 

@@ -7,8 +7,9 @@
 namespace swb808 {
 
 namespace {
+// Each thread pumps its own events: sessions on two threads never run each other's handlers.
 EventPump& installedPump() {
-    static EventPump pump;
+    thread_local EventPump pump;
     return pump;
 }
 }  // namespace

@@ -2,34 +2,20 @@
 
 #include <algorithm>
 
+#include "protocol/board_facts.h"
 #include "protocol/frame_decode.h"
 #include "protocol/paced_wait.h"
 #include "serial/serial_port.h"
 
 namespace swb808 {
 
-namespace {
-constexpr uint8_t kStartByte = 0xC1;
-constexpr uint8_t kEndByte = 0xDF;
-constexpr int kMaxPayload = 16;
-
-constexpr uint8_t kCmdOpto = 0xB1;
-constexpr uint8_t kCmdRelays = 0xB3;
-constexpr uint8_t kCmdConfig = 0xB5;
-constexpr uint8_t kCmdIdentity = 0xB6;
-constexpr uint8_t kCmdVersion = 0xB7;
-constexpr uint8_t kCmdHello = 0xB8;
-constexpr uint8_t kCmdHello2 = 0xB9;
-constexpr uint8_t kCmdVcc = 0xBC;
-constexpr int kVersionCode = 7;
-constexpr int kVersionLength = 5;
-}  // namespace
+using namespace board;
 
 TSWB808Protocol::TSWB808Protocol(TSerialPort& port) : port_(port) {}
 
 bool TSWB808Protocol::SendCommand(uint8_t command, int32_t len) {
     if (len < 1 || len > kMaxPayload) return false;
-    FrameBuffer[0] = kStartByte;
+    FrameBuffer[0] = kFrameStart;
     FrameBuffer[1] = command;
     FrameBuffer[2] = static_cast<uint8_t>(0xE0 | (len & 0x0F));
     unsigned sum = 0;
@@ -42,7 +28,7 @@ bool TSWB808Protocol::SendCommand(uint8_t command, int32_t len) {
         sum += lo + hi;
     }
     FrameBuffer[3 + 2 * len] = static_cast<uint8_t>(0xA0 | (sum & 0x0F));
-    FrameBuffer[4 + 2 * len] = kEndByte;
+    FrameBuffer[4 + 2 * len] = kFrameEnd;
     const uint16_t n = static_cast<uint16_t>(2 * len + 5);
 
     if (port_.OutputFree() < n) return false;
@@ -86,56 +72,60 @@ uint32_t TSWB808Protocol::RcvCommand(int32_t expected) {
 }
 
 bool TSWB808Protocol::readconfig(int32_t port, int32_t baud) {
-    const int t = ReplyWaitMs(baud);
+    return readconfig("COM" + std::to_string(port), baud);
+}
+
+bool TSWB808Protocol::readconfig(const std::string& portName, int32_t baud) {
+    const int t = board::ReplyWaitMs(baud);
 
     Payload[0] = 0x00;
-    SendCommand(kCmdHello, 1);
+    SendCommand(kGreeting, 1);
     Payload[0] = 0x07;
-    SendCommand(kCmdHello2, 1);
+    SendCommand(kGreetingSecond, 1);
     PacedWait(t);
     RcvCommand(0);  // sweeps up both replies and anything left from earlier
 
     FirmwareVersion.clear();
     // Sent with whatever the drain left in Payload[0]: the board has always seen it so.
-    SendCommand(kCmdVersion, 1);
+    SendCommand(kReadVersion, 1);
     PacedWait(t);
     const uint32_t r = RcvCommand(kReplyVersion);
-    if (ReplyCode(r) != kVersionCode || ReplyLength(r) != kVersionLength) return false;
+    if (ReplyCode(r) != kVersionReplyCode || ReplyLength(r) != kVersionLength) return false;
 
     if (status_)
-        status_("querying COM" + std::to_string(port) + " at " + std::to_string(baud) + " Baud...");
+        status_("querying " + portName + " at " + std::to_string(baud) + " Baud...");
     FirmwareVersion.append(reinterpret_cast<const char*>(Payload.data()), kVersionLength);
 
     Payload[0] = 0x00;
-    SendCommand(kCmdRelays, 1);
+    SendCommand(kReadRelays, 1);
     PacedWait(t);
     RcvCommand(kReplyByte);
     RelayState = Payload[0];
 
     Payload[0] = 0x00;
-    SendCommand(kCmdOpto, 1);
+    SendCommand(kReadInputs, 1);
     PacedWait(t);
     RcvCommand(kReplyByte);
     OptoState = Payload[0];
 
     DeviceId.clear();
     // Carries the input byte just read, as the board has always received it.
-    SendCommand(kCmdIdentity, 1);
+    SendCommand(kReadIdentity, 1);
     for (int k = 0; k < kIdentityReplies; ++k) {
-        PacedWait(IdentityWaitMs(baud));
+        PacedWait(board::IdentityWaitMs(baud));
         const uint32_t id = RcvCommand(kReplyIdentity);
         DeviceId.append(reinterpret_cast<const char*>(Payload.data()),
                         static_cast<size_t>(ReplyLength(id)));
     }
 
     Payload[0] = 0x00;
-    SendCommand(kCmdConfig, 1);
+    SendCommand(kReadConfig, 1);
     PacedWait(t);
     RcvCommand(kReplyConfig);
     std::copy_n(Payload.begin(), DeviceConfig.size(), DeviceConfig.begin());
 
     Payload[0] = 0x00;
-    SendCommand(kCmdVcc, 1);
+    SendCommand(kReadVcc, 1);
     PacedWait(t);
     RcvCommand(kReplyVcc);
     VccRaw = Payload[0] + 256 * Payload[1];

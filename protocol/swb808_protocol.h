@@ -1,8 +1,7 @@
 #pragma once
 
 // The board's framed protocol on a serial port: the frame codec, the device records and the
-// query that fills them. One instance per program, owned by the main window; logic thread
-// only. Waits go through PacedWait, so handlers may run a nested send or receive in the
+// query that fills them. One instance per session, owned by it; its logic thread only. Waits go through PacedWait, so handlers may run a nested send or receive in the
 // middle of one: the inner call then overwrites the buffers (that is how the board's protocol
 // is driven), but every access stays inside them.
 
@@ -32,10 +31,6 @@ class TSWB808Protocol {
     static constexpr int32_t kReplyVcc = 9;
     static constexpr int kIdentityReplies = 4;
 
-    // Reply waits of the query in milliseconds (integer division, as the board expects).
-    static constexpr int ReplyWaitMs(int32_t baud) { return baud > 0 ? 300000 / baud : 0; }
-    static constexpr int IdentityWaitMs(int32_t baud) { return baud > 0 ? 600000 / baud : 0; }
-
     using TStatusSink = std::function<void(const std::string&)>;
 
     explicit TSWB808Protocol(TSerialPort& port);
@@ -61,8 +56,10 @@ class TSWB808Protocol {
     // configuration and supply voltage. True when the version reply was right; `port` is
     // used only in the status text.
     bool readconfig(int32_t port, int32_t baud);
+    // The same for a port named otherwise ("COM5", "/dev/ttyUSB0"): the status text names it.
+    bool readconfig(const std::string& portName, int32_t baud);
 
-    // Process-wide buffers of the codec, zero at start; always those of the last send or
+    // The buffers of the codec, zero at start; always those of the last send or
     // receive, whoever made it.
     std::array<uint8_t, kBufferSize> FrameBuffer{};
     std::array<uint8_t, kBufferSize> Payload{};

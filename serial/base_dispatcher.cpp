@@ -26,7 +26,7 @@ std::map<uint32_t, TBaseDispatcher*>& dispatcherList() {
     static std::map<uint32_t, TBaseDispatcher*> list;
     return list;
 }
-int handlerDepth = 0;  // logic thread only
+thread_local int handlerDepth = 0;  // per logic thread: a close defers only inside its own
 
 uint32_t registerDispatcher(TBaseDispatcher* d) {
     static uint32_t nextId = 0;
@@ -646,12 +646,16 @@ bool TBaseDispatcher::Deliver(TNotifyKind kind, uint16_t value) {
 // ---- on the logic thread --------------------------------------------------------------
 
 void TBaseDispatcher::HandleNotification(uint32_t id, TNotifyKind kind, uint16_t value) {
-    // Held while the handler runs, so the dispatcher cannot vanish under it; recursive,
-    // because handlers open and close ports and nest further notifications.
-    std::lock_guard lock(listLock());
-    const auto it = dispatcherList().find(id);
-    if (it == dispatcherList().end() || it->second == nullptr) return;
-    TSerialPort* port = it->second->port_;
+    // The list is held only to find the port: a port and its dispatcher are made and
+    // destroyed on this same logic thread, so nothing can take them away while the handler
+    // runs, and a handler on one thread never holds up the handlers of a session on another.
+    TSerialPort* port = nullptr;
+    {
+        std::lock_guard lock(listLock());
+        const auto it = dispatcherList().find(id);
+        if (it == dispatcherList().end() || it->second == nullptr) return;
+        port = it->second->port_;
+    }
     if (port == nullptr) return;
     if (kind == TNotifyKind::ClosePending) {
         port->FinishDeferredClose();

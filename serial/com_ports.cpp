@@ -19,7 +19,10 @@ std::string ComDevicePath(int n) {
 
 bool PortAvailable(int n) {
     if (n <= 0) return false;
-    const std::string path = ComDevicePath(n);
+    return DeviceAvailable(ComDevicePath(n));
+}
+
+bool DeviceAvailable(const std::string& path) {
     if (path.empty()) return false;
     const int32_t r = ProbeDevice(path);
     // Present, whether free, held elsewhere, or closed to us by permissions.

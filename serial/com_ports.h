@@ -15,5 +15,7 @@ std::string ComDevicePath(int n);
 // n = 0: false without touching any device. A device that exists but may not be opened for
 // lack of permission also counts as available; opening it then raises EInOutError 5.
 bool PortAvailable(int n);
+// The same for a device named by its path.
+bool DeviceAvailable(const std::string& path);
 
 }  // namespace swb808

@@ -7,7 +7,7 @@ namespace swb808 {
 
 namespace {
 THandlerErrorReporter& reporter() {
-    static THandlerErrorReporter r;
+    thread_local THandlerErrorReporter r;  // each logic thread reports to its own front end
     return r;
 }
 }  // namespace

@@ -1,8 +1,8 @@
 #pragma once
 
-// How the dispatch thread hands a notification to the logic (UI) thread. Qt-free; the window
-// installs a Qt implementation (ui/qt_port_notifier.h) on its port with
-// TSerialPort::SetNotificationTarget.
+// How the dispatch thread hands a notification to the logic thread. Qt-free; the window
+// installs a Qt implementation (ui/qt_port_notifier.h) on its port, a plain logic thread a
+// TLogicQueue (connection/logic_queue.h), with TSerialPort::SetNotificationTarget.
 
 #include <chrono>
 #include <functional>
@@ -30,7 +30,8 @@ class TNotificationTarget {
 };
 
 // Where exceptions that escape a notification handler go (the application's error display);
-// by default they are written to stderr. Logic thread; returns the previous reporter.
+// by default they are written to stderr. Per logic thread: set on the thread whose handlers
+// it reports; returns that thread's previous reporter.
 using THandlerErrorReporter = std::function<void(const std::string& message)>;
 THandlerErrorReporter SetHandlerErrorReporter(THandlerErrorReporter reporter);
 void ReportHandlerError(const std::string& message);

@@ -90,15 +90,41 @@ void TSerialPort::SetAvailThreshold(uint16_t count) {
 
 void TSerialPort::SetComNumber(uint16_t n) {
     if (n == comNumber_) return;
+    Retarget([&] { comNumber_ = n; });
+}
+
+void TSerialPort::SetDevicePath(std::string path) {
+    if (path == devicePath_) return;
+    Retarget([&] { devicePath_ = path; });
+}
+
+std::string TSerialPort::TargetPath() const {
+    return devicePath_.empty() ? ComDevicePath(comNumber_) : devicePath_;
+}
+
+// A new device for an open port: it is closed and opened on the new one, keeping its triggers.
+void TSerialPort::Retarget(const std::function<void()>& change) {
+    const std::string before = TargetPath();
     if (phase_ != Opened) {
-        comNumber_ = n;
+        change();
         return;
+    }
+    // A change that names the same device (the COM number beside a device path) keeps the
+    // open line.
+    {
+        const auto com = comNumber_;
+        const auto path = devicePath_;
+        change();
+        const bool same = TargetPath() == before;
+        comNumber_ = com;
+        devicePath_ = path;
+        if (same) return change();
     }
     const TSavedTriggers copy = dispatcher_->SaveTriggers();
     const auto tracing = tracing_;
     const auto logging = logging_;
     DoClose();
-    comNumber_ = n;
+    change();
     tracing_ = tracing;
     logging_ = logging;
     if (phase_ != Closed) {  // the close was deferred; the open follows it
@@ -124,9 +150,9 @@ void TSerialPort::SetOpen(bool open) {
 }
 
 void TSerialPort::DoOpen() {
-    if (comNumber_ == 0) RaiseOnError(ecNoPortSelected);
+    if (comNumber_ == 0 && devicePath_.empty()) RaiseOnError(ecNoPortSelected);
     auto d = CreateDeviceDispatcher(this);
-    const int32_t r = d->InitPort(ComDevicePath(comNumber_), outSize_,
+    const int32_t r = d->InitPort(TargetPath(), outSize_,
                                   TLineSettings{baud_, parity_, dataBits_, stopBits_}, dtr_, rts_);
     if (r != 0) {
         lineWrites_ += d->LineWrites();

@@ -2,7 +2,8 @@
 
 // The serial port object: one COM port, opened exclusively, with a receive ring filled by
 // background threads and an output ring drained to the device by another. Every member is
-// called on the logic (UI) thread.
+// called on the logic thread of its owner (the UI thread in the window, a session's thread
+// elsewhere).
 //
 // Notifications (OnTriggerData, OnTriggerAvail) are raised on the logic thread through a
 // TNotificationTarget, one at a time and in byte order. The window attaches the Qt one
@@ -70,6 +71,12 @@ class TSerialPort {
     // Published settings (class defaults in brackets).
     uint16_t ComNumber() const { return comNumber_; }  // [0]
     void SetComNumber(uint16_t n);
+    // A device named by its path (/dev/ttyUSB0, /dev/serial/by-id/...), used instead of the
+    // COM table while not empty. [""]. Changing it on an open port reopens it there.
+    const std::string& DevicePath() const { return devicePath_; }
+    void SetDevicePath(std::string path);
+    // The device an open uses: DevicePath, else COM ComNumber's.
+    std::string TargetPath() const;
     int32_t Baud() const { return baud_; }  // [19200]
     void SetBaud(int32_t baud);
     TParity Parity() const { return parity_; }  // [pNone]
@@ -163,11 +170,13 @@ class TSerialPort {
     void FinishClose();
     void FinishDeferredClose();
     void ApplyLineSettings();
+    void Retarget(const std::function<void()>& change);
     void InstallTarget();
     int32_t Check(int32_t code);  // RaiseOnError
     bool Usable();                // Opened with a dispatcher; raises ECommNotOpen when Closed
 
     uint16_t comNumber_ = 0;
+    std::string devicePath_;
     int32_t baud_ = 19200;
     TParity parity_ = pNone;
     uint16_t dataBits_ = 8;

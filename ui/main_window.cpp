@@ -8,12 +8,14 @@
 #include "ui/port_tooltips.h"
 #include "ui/progress_bar_color.h"
 #include "ui/version_info.h"
+#include "ui/window_view.h"
 
 namespace swb808 {
 
 using namespace form;
 
-TSWB808Form::TSWB808Form(QWidget* parent) : QWidget(parent) {
+TSWB808Form::TSWB808Form(QWidget* parent)
+    : QWidget(parent), view_(std::make_unique<TWindowView>(*this)), Session(*view_) {
     setObjectName(QStringLiteral("SWB808Form"));
     setWindowTitle(QStringLiteral("SWB808 Kontrollprogramm"));
     setWindowIcon(ProgramIcon());
@@ -105,12 +107,9 @@ void TSWB808Form::WireWindowHandlers() {
     NewBaudComboBox->OnChange = [this] { NewBaudComboBoxChange(); };
 }
 
+// The connection state starts cleared in the session, which is made with the window.
 void TSWB808Form::FormCreate() {
-    Connected = false;
     FirmwareLoaded = false;
-    ConnectedPort = 0;
-    ConnectedBaud = 0;
-    OpenedPort = 0;
 }
 
 void TSWB808Form::showEvent(QShowEvent* event) {

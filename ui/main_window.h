@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "connection/board_session.h"
 #include "firmware/firmware_image.h"
+#include "firmware/firmware_transfer.h"
 #include "protocol/swb808_protocol.h"
 #include "serial/serial_port.h"
 #include "ui/controls.h"
@@ -20,6 +22,8 @@
 #include "ui/text_memo.h"
 
 namespace swb808 {
+
+class TWindowView;
 
 // The program's one window. Controls are public and carry the names the program's logic
 // uses for them (also as Qt object names).
@@ -38,7 +42,8 @@ class TSWB808Form : public QWidget {
     void NewBaudComboBoxChange();
 
     // --- Handlers of the connection and firmware logic. Declared here; each is defined
-    // by its own source and connected in WireLogicHandlers() when that source joins. ---
+    // by its own source and connected in WireLogicHandlers(). Each is a short forward to the
+    // session below the window (connection/board_session.h). ---
     void ScanSpeedButtonClick();
     void SaveSpeedButtonClick();
     void ResetSpeedButtonClick();
@@ -51,17 +56,31 @@ class TSWB808Form : public QWidget {
     // The file whose version record FormShow reads; the running executable by default.
     void SetExecutableFileName(const std::string& fileName) { executableFileName_ = fileName; }
 
-    // --- Connection state, cleared by FormCreate ---
-    bool Connected = false;
-    bool FirmwareLoaded = false;
-    int32_t ConnectedPort = 0;
-    int32_t ConnectedBaud = 0;
-    int32_t OpenedPort = 0;
+  private:
+    // Declared before the session, which reports to it.
+    std::unique_ptr<TWindowView> view_;
 
-    // --- Connection logic (connection/, firmware/image_load_handlers.cpp) ---
-    TSerialPort SWBComPort;
-    TSWB808Protocol Protocol{SWBComPort};  // FrameBuffer, Payload and the device records
-    int32_t ScanStep = 0;
+  public:
+    // The board logic: one session on the window's port, run on the UI thread.
+    BoardSession Session;
+
+    // "Connected" reads the session's state.
+    struct TConnectedFlag {
+        const BoardSession& session;
+        operator bool() const { return session.IsConnected(); }
+    };
+
+    // --- Connection state, in the session ---
+    const TConnectedFlag Connected{Session};
+    bool FirmwareLoaded = false;
+    const int32_t& ConnectedPort = Session.ConnectedPort();
+    const int32_t& ConnectedBaud = Session.ConnectedBaud();
+    const int32_t& OpenedPort = Session.OpenedPort();
+
+    // --- Connection logic (in the session; firmware image in ui/image_load_handlers.cpp) ---
+    TSerialPort& SWBComPort = Session.Port();
+    TSWB808Protocol& Protocol = Session.Protocol();  // FrameBuffer, Payload, device records
+    const int32_t& ScanStep = Session.ScanStep();
     TFirmwareImage FirmwareImage{};
     bool OpenSWBPort(int32_t port, int32_t baud);
     int32_t ScanConnect(int32_t port, int32_t baud);
@@ -76,13 +95,18 @@ class TSWB808Form : public QWidget {
     // closed, OpenedPort cleared. False when the line is fine (or the port closed).
     bool DropLostLine();
     void TellLineLost(int32_t com);
-    void DropStaleInput();  // input nobody reads, waiting since the last check
+    // The scan the port and rate pickers ask for ("auto": every port, every rate).
+    ScanRequest PickedScan() const;
+    ConfigValues ConfigControls() const;
 
-    // --- Flashing (firmware/flashing.cpp) ---
-    bool FlashRunning = false;     // UpdateSpeedButtonClick is under way
-    bool CloseAfterFlash = false;  // a close came meanwhile and waits for the transfer's end
-    // True when a close must wait for the running transfer (it is then carried out after it).
+    // --- Flashing (ui/flashing.cpp) ---
+    // True while UpdateSpeedButtonClick is under way.
+    bool FlashRunning() const { return transfer_ != nullptr; }
+    // True when a close must wait for the running transfer: the board is taking blocks (it is
+    // then carried out after the transfer). The operator is told in the messages tab and in
+    // a status-bar panel of its own.
     bool HoldCloseDuringFlash();
+    bool CloseAfterFlash() const { return closeAfterFlash_; }
 
     // --- Top strip ---
     QWidget* TopPanel;
@@ -186,10 +210,13 @@ class TSWB808Form : public QWidget {
     // The one place where the connection and firmware logic connects its handlers.
     void WireLogicHandlers();
 
+    friend class TWindowView;
+    friend class TFlashRun;
+
     std::string executableFileName_ = "/proc/self/exe";
     std::shared_ptr<TNotificationTarget> portNotifier_;
-    int inputChangeDepth_ = 0;   // SWBComPortTriggerData is reading frames
-    uint16_t staleWaiting_ = 0;  // input waiting at the last line check
+    FirmwareTransfer* transfer_ = nullptr;  // the running "Flash"
+    bool closeAfterFlash_ = false;          // a close came meanwhile and waits for its end
 };
 
 }  // namespace swb808

@@ -25,13 +25,10 @@ void TSWB808Form::WireLogicHandlers() {
         RunHandler([this, &CP, handle] { SWBComPortTriggerData(CP, handle); });
     };
     portNotifier_ = TQtPortNotifier::AttachTo(SWBComPort);
-    Protocol.SetStatusSink([this](const std::string& text) {
-        SWBStatusBar->SetPanelText(1, QString::fromStdString(text));
-    });
     auto* lineCheck = new QTimer(this);
     QObject::connect(lineCheck, &QTimer::timeout, this,
                      [this] { RunHandler([this] { SWBComPortLineCheck(); }); });
-    lineCheck->start(500);
+    lineCheck->start(BoardSession::kLineCheckPeriodMs);
 }
 
 }  // namespace swb808

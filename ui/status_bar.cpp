@@ -16,4 +16,10 @@ void StatusBar::AddPanel(int width, const QString& text) {
     panels_.push_back(panel);
 }
 
+void StatusBar::SetPanelWidth(int index, int width) {
+    panels_.at(index)->resize(width, panels_.at(index)->height());
+    for (size_t n = size_t(index) + 1; n < panels_.size(); ++n)
+        panels_[n]->move(panels_[n - 1]->geometry().right() + 3, panels_[n]->y());
+}
+
 }  // namespace swb808

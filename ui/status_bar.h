@@ -16,6 +16,9 @@ class StatusBar : public QFrame {
     QString PanelText(int index) const { return panels_.at(index)->text(); }
     void SetPanelText(int index, const QString& text) { panels_.at(index)->setText(text); }
     int PanelWidth(int index) const { return panels_.at(index)->width(); }
+    int PanelRight(int index) const { return panels_.at(index)->geometry().right(); }
+    // Narrows or widens a panel; the panels right of it move along.
+    void SetPanelWidth(int index, int width);
 
   private:
     std::vector<QLabel*> panels_;

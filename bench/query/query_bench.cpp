@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/board_facts.h"
 #include "protocol/swb808_protocol.h"
 #include "serial/serial_port.h"
 #include "sim/board_simulator.h"
@@ -27,8 +28,8 @@ int FloorMs(int32_t baud) {
     constexpr int replyWaits = 6;  // before the drain and before version, relays, inputs,
                                    // configuration and voltage
     constexpr int receives = 5 + Proto::kIdentityReplies;  // every receive but the drain
-    return replyWaits * Proto::ReplyWaitMs(baud) +
-           Proto::kIdentityReplies * Proto::IdentityWaitMs(baud) +
+    return replyWaits * board::ReplyWaitMs(baud) +
+           Proto::kIdentityReplies * board::IdentityWaitMs(baud) +
            Proto::kReceiveTurns * Proto::kReceiveTurnMs +
            (receives + sends) * Proto::kReceiveTurnMs;
 }

@@ -1,4 +1,4 @@
-#include "connection/ansi_text.h"
+#include "ui/ansi_text.h"
 #include "sim/frame_codec.h"
 #include "tests/connection/window_fixture.h"
 

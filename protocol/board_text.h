@@ -3,14 +3,14 @@
 // Texts that come from the board (firmware version, identification, the image's version) are
 // 8-bit Windows-1252 characters.
 
-#include <QString>
+#include <string>
 #include <string_view>
 
 namespace swb808 {
 
-// Decodes Windows-1252 for display. 0x80..0x9F are that code page's own characters, not
+// Decodes Windows-1252 into UTF-8. 0x80..0x9F are that code page's own characters, not
 // Latin-1's control codes; its five unassigned bytes pass through as U+0081 and so on, as
 // Windows converts them. Zero bytes are left out: the board pads texts with them.
-QString AnsiToQString(std::string_view text);
+std::string AnsiToUtf8(std::string_view text);
 
 }  // namespace swb808

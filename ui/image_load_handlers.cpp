@@ -4,7 +4,7 @@
 #include <QFile>
 #include <stdexcept>
 
-#include "connection/ansi_text.h"
+#include "ui/ansi_text.h"
 #include "firmware/firmware_image.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"

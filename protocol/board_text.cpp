@@ -1,4 +1,4 @@
-#include "connection/ansi_text.h"
+#include "protocol/board_text.h"
 
 #include <array>
 
@@ -14,15 +14,28 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
 };
 
+void AppendUtf8(std::string& out, char16_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | c >> 6);
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xE0 | c >> 12);
+        out += char(0x80 | (c >> 6 & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
 }  // namespace
 
-QString AnsiToQString(std::string_view text) {
-    QString out;
-    out.reserve(qsizetype(text.size()));
+std::string AnsiToUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
     for (const char c : text) {
         const auto b = static_cast<unsigned char>(c);
         if (b == 0) continue;
-        out.append(b >= 0x80 && b <= 0x9F ? QChar(kHighControls[b - 0x80]) : QChar(char16_t(b)));
+        AppendUtf8(out, b >= 0x80 && b <= 0x9F ? kHighControls[b - 0x80] : char16_t(b));
     }
     return out;
 }
