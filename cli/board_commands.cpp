@@ -7,14 +7,10 @@
 #include "cli/commands.h"
 #include "cli/rates.h"
 #include "protocol/device_records.h"
-#include "protocol/paced_wait.h"
 
 namespace swb808::cli {
 
 namespace {
-
-// The window waits this long after the reset command before it searches again.
-constexpr int kRestartWaitMs = 2000;
 
 BoardChoice ChoiceOf(const Request& request) {
     BoardChoice choice;
@@ -54,19 +50,12 @@ void PrintRelays(BoardLink& link, Output& out) {
     out.Document(RelaysDocument(link));
 }
 
-// After the reset command: the board restarts, perhaps at another stored rate. `first` is
-// tried before the others.
-std::unique_ptr<BoardLink> FindAfterRestart(const PortTarget& port, int first, Output& out) {
-    PacedWait(kRestartWaitMs);
-    std::vector<int> rates{first};
-    for (int r : kBoardRates)
-        if (r != first) rates.push_back(r);
-    auto link = std::make_unique<BoardLink>(port);
-    if (!SearchRates(*link, rates))
+// After the reset frame: the board restarts, perhaps at another stored rate; `expected` is
+// tried first.
+void ResetAndFind(BoardLink& link, int expected) {
+    if (!link.Reset(RatesStartingWith(expected)))
         throw CliFailure(ExitStatus::NoBoard,
-                         "the board did not answer on " + port.Name() + " after its restart");
-    (void)out;
-    return link;
+                         "the board did not answer on " + link.Target().Name() + " after its restart");
 }
 
 }  // namespace
@@ -146,7 +135,8 @@ ExitStatus RunConfig(const Request& request, Output& out) {
 }
 
 ExitStatus RunConfigSet(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Config);
+    // A reset needs the connected session, which only the query gives.
+    FoundBoard found = Find(request, out, request.resetAfter ? Presence::Query : Presence::Config);
     std::unique_ptr<BoardLink> link = std::move(found.link);
     const std::array<uint8_t, 6> c = link->Protocol().DeviceConfig;
 
@@ -169,16 +159,9 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
         if (!retryOff) retryDelay = request.retry->seconds;
     }
     const bool keep = request.keepRelays.value_or((c[5] & kCfgKeepRelays) != 0);
-    link->WriteConfig(ConfigWriteRecord(uint8_t(baudIndex), uint16_t(errorDelay),
-                                        uint16_t(retryDelay), keep, retryOff, errorOff));
+    link->WriteConfig(ConfigValues{baudIndex, errorDelay, retryDelay, keep, retryOff, errorOff});
     const std::array<uint8_t, 6> written = link->Protocol().DeviceConfig;
-
-    if (request.resetAfter) {
-        link->SendReset();
-        const PortTarget port = link->Target();
-        link->Close();
-        link = FindAfterRestart(port, *RateOfIndex(baudIndex), out);
-    }
+    if (request.resetAfter) ResetAndFind(*link, *RateOfIndex(baudIndex));
     QJsonObject o = PortJson(link->Target(), link->Baud());
     o["config"] = ConfigJson(written);
     o["reset"] = request.resetAfter;
@@ -190,13 +173,9 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
 }
 
 ExitStatus RunReset(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Relays);
+    FoundBoard found = Find(request, out, Presence::Query);
     std::unique_ptr<BoardLink> link = std::move(found.link);
-    const PortTarget port = link->Target();
-    const int before = link->Baud();
-    link->SendReset();
-    link->Close();
-    link = FindAfterRestart(port, before, out);
+    ResetAndFind(*link, link->Baud());
     QJsonObject o = PortJson(link->Target(), link->Baud());
     o["firmware"] = BoardText(link->Protocol().FirmwareVersion);
     out.Document(o);

@@ -3,15 +3,10 @@
 #include <algorithm>
 
 #include "cli/exit_status.h"
-#include "cli/rates.h"
 
 namespace swb808::cli {
 
 namespace {
-
-std::vector<int> AllRates() {
-    return {kBoardRates.begin(), kBoardRates.end()};
-}
 
 // One port, one step of the plan: a known rate with a single read, or a search with queries.
 struct Attempt {
@@ -27,10 +22,13 @@ std::string RateList(const std::vector<int>& rates) {
 
 }  // namespace
 
+namespace {
+
+// One read on a link opened at a known rate.
 bool ConfirmPresence(BoardLink& link, Presence presence) {
     switch (presence) {
         case Presence::Query:
-            return link.Protocol().readconfig(link.Target().com, link.Baud());
+            return false;  // connected through the scan instead
         case Presence::Relays:
             return link.ReadRelays();
         case Presence::Inputs:
@@ -41,11 +39,7 @@ bool ConfirmPresence(BoardLink& link, Presence presence) {
     return false;
 }
 
-bool SearchRates(BoardLink& link, const std::vector<int>& rates) {
-    for (int baud : rates)
-        if (link.Query(baud)) return true;
-    return false;
-}
+}  // namespace
 
 FoundBoard FindBoard(const BoardChoice& choice, const std::optional<RememberedBoard>& remembered,
                      Presence presence, const std::function<void(const std::string&)>& warn) {
@@ -76,11 +70,11 @@ FoundBoard FindBoard(const BoardChoice& choice, const std::optional<RememberedBo
             continue;
         auto link = std::make_unique<BoardLink>(a.port);
         try {
-            if (a.rateKnown) {
+            if (a.rateKnown && presence != Presence::Query) {
                 link->Open(a.rates.front());
                 link->Wake();
-                if (ConfirmPresence(*link, presence)) return {std::move(link), presence == Presence::Query};
-            } else if (SearchRates(*link, a.rates)) {
+                if (ConfirmPresence(*link, presence)) return {std::move(link), false};
+            } else if (link->Connect(a.rates)) {
                 return {std::move(link), true};
             }
         } catch (const CliFailure& f) {

@@ -26,7 +26,7 @@ struct BoardChoice {
 
 struct FoundBoard {
     std::unique_ptr<BoardLink> link;
-    bool queried = false;  // the whole query ran (all records are fresh)
+    bool queried = false;  // the whole query ran: the session is connected, all records fresh
 };
 
 // Finds the board and leaves its link open. Throws CliFailure: NoBoard when nothing answered,
@@ -35,11 +35,5 @@ struct FoundBoard {
 FoundBoard FindBoard(const BoardChoice& choice, const std::optional<RememberedBoard>& remembered,
                      Presence presence, const std::function<void(const std::string&)>& warn);
 
-// Searches one port at `rates` with the whole query; the link stays open on the first rate
-// that answers. Port failures throw.
-bool SearchRates(BoardLink& link, const std::vector<int>& rates);
-
-// Runs `presence` on an open link.
-bool ConfirmPresence(BoardLink& link, Presence presence);
 
 }  // namespace swb808::cli

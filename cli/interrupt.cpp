@@ -14,7 +14,7 @@ std::atomic<int> interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
 
 struct PhaseState {
-    bool inBlockPhase = false;
+    std::function<bool()> inBlocks;
     bool told = false;
     std::function<void()> onFirstInterrupt;
 };
@@ -48,7 +48,7 @@ int InterruptCount() {
 void ThrowIfInterrupted() {
     const int n = InterruptCount();
     if (n == 0) return;
-    if (!phase.inBlockPhase) throw Interrupted();
+    if (!phase.inBlocks || !phase.inBlocks()) throw Interrupted();
     if (n >= 2) throw Interrupted();
     if (!phase.told) {
         phase.told = true;
@@ -56,11 +56,12 @@ void ThrowIfInterrupted() {
     }
 }
 
-BlockPhase::BlockPhase(std::function<void()> onFirstInterrupt) {
-    phase = PhaseState{true, false, std::move(onFirstInterrupt)};
+BlockPhaseWatch::BlockPhaseWatch(std::function<bool()> inBlocks,
+                                 std::function<void()> onFirstInterrupt) {
+    phase = PhaseState{std::move(inBlocks), false, std::move(onFirstInterrupt)};
 }
 
-BlockPhase::~BlockPhase() {
+BlockPhaseWatch::~BlockPhaseWatch() {
     phase = PhaseState{};
 }
 

@@ -32,14 +32,14 @@ int InterruptCount();
 // inside one.
 void ThrowIfInterrupted();
 
-// Marks this thread as being in a block transfer while it lives. `onFirstInterrupt` runs once,
-// on this thread, when the first Ctrl-C arrives during the phase (to say how much is left).
-class BlockPhase {
+// While it lives, this thread is in a block transfer whenever `inBlocks()` says so; then the
+// first Ctrl-C only runs `onFirstInterrupt` (on this thread, once) and the second ends it.
+class BlockPhaseWatch {
   public:
-    explicit BlockPhase(std::function<void()> onFirstInterrupt);
-    ~BlockPhase();
-    BlockPhase(const BlockPhase&) = delete;
-    BlockPhase& operator=(const BlockPhase&) = delete;
+    BlockPhaseWatch(std::function<bool()> inBlocks, std::function<void()> onFirstInterrupt);
+    ~BlockPhaseWatch();
+    BlockPhaseWatch(const BlockPhaseWatch&) = delete;
+    BlockPhaseWatch& operator=(const BlockPhaseWatch&) = delete;
 };
 
 // For tests: forget earlier Ctrl-Cs.

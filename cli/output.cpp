@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "connection/ansi_text.h"
+#include "protocol/board_text.h"
 
 namespace swb808::cli {
 
@@ -54,11 +54,11 @@ void Output::Error(const std::string& message) {
 }
 
 QString BoardText(const std::string& raw) {
-    return AnsiToQString(raw);
+    return QString::fromStdString(AnsiToUtf8(raw));
 }
 
 std::string BoardTextUtf8(const std::string& raw) {
-    return AnsiToQString(raw).toStdString();
+    return AnsiToUtf8(raw);
 }
 
 }  // namespace swb808::cli

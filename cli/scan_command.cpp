@@ -10,7 +10,6 @@
 #include "cli/board_report.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
-#include "cli/rates.h"
 #include "serial/com_ports.h"
 
 namespace swb808::cli {
@@ -28,17 +27,13 @@ struct PortResult {
 };
 
 void ScanPort(PortResult& result, const std::vector<int>& rates) {
-    const ScopedEventPump pump(InterruptPump());
     try {
         BoardLink link(result.port);
-        for (int baud : rates) {
-            if (!link.Query(baud)) continue;
-            result.found = true;
-            result.baud = baud;
-            result.firmware = link.Protocol().FirmwareVersion;
-            result.identity = link.Protocol().DeviceId;
-            return;
-        }
+        if (!link.Connect(rates)) return;
+        result.found = true;
+        result.baud = link.Baud();
+        result.firmware = link.Protocol().FirmwareVersion;
+        result.identity = link.Protocol().DeviceId;
     } catch (const CliFailure& f) {
         result.error = f.what();
     } catch (const Interrupted&) {
@@ -60,7 +55,7 @@ ExitStatus RunScan(const Request& request, Output& out) {
         for (const PortTarget& t : AllComTargets())
             if (PortAvailable(t.com)) results.emplace_back().port = t;
     }
-    std::vector<int> rates(kBoardRates.begin(), kBoardRates.end());
+    std::vector<int> rates = AllRates();
     if (request.baud && *request.baud > 0) rates = {*request.baud};
 
     {

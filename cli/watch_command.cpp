@@ -3,70 +3,19 @@
 #include <QDateTime>
 #include <QJsonObject>
 
-#include <algorithm>
 #include <chrono>
-#include <vector>
 
 #include "cli/board_finder.h"
 #include "cli/board_report.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
-#include "protocol/frame_decode.h"
+#include "protocol/board_facts.h"
 #include "protocol/paced_wait.h"
 
 namespace swb808::cli {
 
 namespace {
-
-constexpr size_t kInputFrameLength = 7;
-constexpr int kInputChangeCode = 2;
-constexpr uint8_t kFrameStart = 0xC1;  // no other byte of a frame can take this value
 constexpr int kTurnMs = 10;
-// A piece of a frame whose rest has not come within the receive's 31 turns is dropped.
-constexpr int kPieceTurns = 31;
-
-// Reads the board's unasked frames out of the port's input as they come. Whatever lies
-// before a start byte is noise and skipped; a start byte that does not begin a valid frame
-// is skipped as well.
-class InputFrameReader {
-  public:
-    explicit InputFrameReader(TSerialPort& port) : port_(port) {}
-
-    // The next reported input state, if a whole frame is there now.
-    std::optional<uint8_t> Next() {
-        TakeWaiting();
-        for (;;) {
-            pending_.erase(pending_.begin(),
-                           std::find(pending_.begin(), pending_.end(), kFrameStart));
-            if (pending_.size() < kInputFrameLength) break;
-            TFrameBytes frame{}, payload{};
-            std::copy_n(pending_.begin(), kInputFrameLength, frame.begin());
-            const uint32_t r = DecodeFrame(frame, payload);
-            pending_.erase(pending_.begin(), pending_.begin() + (r != 0 ? kInputFrameLength : 1));
-            pieceTurns_ = 0;
-            if ((r & 0x0F) == kInputChangeCode && (r >> 16) == 1) return payload[0];
-        }
-        if (!pending_.empty() && ++pieceTurns_ > kPieceTurns) {
-            pending_.clear();
-            pieceTurns_ = 0;
-        }
-        return std::nullopt;
-    }
-
-  private:
-    void TakeWaiting() {
-        while (const uint16_t n = std::min<uint16_t>(port_.InputCount(), 256)) {
-            const size_t at = pending_.size();
-            pending_.resize(at + n);
-            port_.ReadBlock(pending_.data() + at, n);
-        }
-    }
-
-    TSerialPort& port_;
-    std::vector<uint8_t> pending_;
-    int pieceTurns_ = 0;
-};
-
 }  // namespace
 
 ExitStatus RunWatch(const Request& request, Output& out) {
@@ -89,17 +38,15 @@ ExitStatus RunWatch(const Request& request, Output& out) {
             ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                  std::chrono::duration<double>(*request.timeoutS))
             : Clock::time_point::max();
-    InputFrameReader reader(link.Port());
     int changes = 0;
-    try {
-        while (Clock::now() < deadline && (!request.count || changes < *request.count)) {
-            PacedWait(kTurnMs);
-            link.ThrowIfLineLost();
-            while (const auto next = reader.Next()) {
-                const uint8_t changed = uint8_t(*next ^ state);
-                state = *next;
-                if (changed == 0) continue;
-                ++changes;
+    // The session's input-change handler reads the frames; the scan registered its trigger,
+    // a single read did not.
+    if (!found.queried) link.Port().AddTriggerString(board::kInputChangeHead, false);
+    link.View().onInputs = [&](uint8_t next) {
+        const uint8_t changed = uint8_t(next ^ state);
+        state = next;
+        if (changed == 0 || (request.count && changes >= *request.count)) return;
+        ++changes;
                 const QString time =
                     QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
                 QJsonObject o;
@@ -110,8 +57,11 @@ ExitStatus RunWatch(const Request& request, Output& out) {
                 out.JsonLine(o);
                 out.Text(time.toStdString() + "  inputs " + HexByte(state) + " (active: " +
                          BitNumbersText(state) + ")  changed: " + BitNumbersText(changed));
-                if (request.count && changes >= *request.count) break;
-            }
+    };
+    try {
+        while (Clock::now() < deadline && (!request.count || changes < *request.count)) {
+            PacedWait(kTurnMs);
+            link.ThrowIfLineLost();
         }
     } catch (const Interrupted&) {
         // Ctrl-C is how a watch normally ends.
