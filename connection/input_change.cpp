@@ -17,18 +17,18 @@ constexpr size_t kInputFrameLength = board::kInputChangeFrameLength;
 // Bytes taken by one run beyond those waiting when it began: under a flood of noise the run
 // ends instead of reading for as long as the flood lasts.
 constexpr size_t kExtraBytesPerRun = 256;
-// A piece of a frame is dropped with at most this much behind it.
-constexpr size_t kMaxPieceDrop = 4096;
 
-// Takes what the port holds, up to `budget` bytes, onto the end of `pending`.
-void TakeWaiting(TSerialPort& port, std::vector<uint8_t>& pending, size_t& budget) {
-    for (uint16_t n; budget > 0 && (n = std::min<size_t>(port.InputCount(), budget)) > 0;) {
+// Takes what the port holds, up to `most` bytes, onto the end of `pending`; returns the count.
+size_t TakeWaiting(TSerialPort& port, std::vector<uint8_t>& pending, size_t most) {
+    size_t taken = 0;
+    for (uint16_t n; taken < most && (n = std::min<size_t>(port.InputCount(), most - taken)) > 0;) {
         n = std::min<uint16_t>(n, TSWB808Protocol::kBufferSize);
         const size_t at = pending.size();
         pending.resize(at + n);
         port.ReadBlock(pending.data() + at, n);
-        budget -= n;
+        taken += n;
     }
+    return taken;
 }
 
 void DropInput(TSerialPort& port, size_t most) {
@@ -60,28 +60,36 @@ void BoardSession::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHand
     const Running running(inputChangeDepth_);
     std::vector<uint8_t> pending;
     size_t budget = size_t(CP.InputCount()) + kExtraBytesPerRun;
+    // Once the budget is spent, the frame at hand is still completed, so the run never ends
+    // in the middle of a valid frame and the next run starts on a frame's first byte.
+    size_t grace = kInputFrameLength - 1;
+    const auto take = [&](size_t frameRest) {
+        const size_t got = TakeWaiting(CP, pending, budget + std::min(frameRest, grace));
+        const size_t over = got > budget ? got - budget : 0;
+        budget -= got - over;
+        grace -= over;
+    };
     for (;;) {
-        TakeWaiting(CP, pending, budget);
+        take(0);
         pending.erase(pending.begin(), std::find(pending.begin(), pending.end(), kFrameStart));
         if (pending.empty()) break;
+        if (pending.size() < kInputFrameLength) take(kInputFrameLength - pending.size());
         // The frame is still coming: wait for its rest as the receive does, in turns.
-        for (int turn = 0; pending.size() < kInputFrameLength && budget > 0 &&
+        for (int turn = 0; pending.size() < kInputFrameLength && budget + grace > 0 &&
                            turn < TSWB808Protocol::kReceiveTurns && CP.PortPhase() == Opened;
              ++turn) {
             PacedWait(TSWB808Protocol::kReceiveTurnMs);
-            TakeWaiting(CP, pending, budget);
+            take(kInputFrameLength - pending.size());
         }
-        if (pending.size() < kInputFrameLength) {
-            // The rest of that frame is not coming: drop the piece, or every later frame
-            // would be read out of step.
-            DropInput(CP, kMaxPieceDrop);
-            break;
-        }
+        // The rest of that frame is not coming: only the piece is dropped; what came
+        // behind it stays for the trigger.
+        if (pending.size() < kInputFrameLength) break;
         protocol_.FrameBuffer.fill(0);
         protocol_.Payload.fill(0);
         std::copy_n(pending.begin(), kInputFrameLength, protocol_.FrameBuffer.begin());
         const uint32_t r = DecodeFrame(protocol_.FrameBuffer, protocol_.Payload);
         pending.erase(pending.begin(), pending.begin() + (r != 0 ? kInputFrameLength : 1));
+        if (r != 0) grace = kInputFrameLength - 1;
         if (ReplyCode(r) == board::kInputChangeReplyCode) {
             protocol_.OptoState = protocol_.Payload[0];
             view_.InputsShown(protocol_.OptoState);

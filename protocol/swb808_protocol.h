@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "protocol/board_facts.h"
+
 namespace swb808 {
 
 class TSerialPort;
@@ -30,6 +32,10 @@ class TSWB808Protocol {
     static constexpr int32_t kReplyConfig = 17;
     static constexpr int32_t kReplyVcc = 9;
     static constexpr int kIdentityReplies = 4;
+
+    // Reply waits of the query (board_facts.h holds them).
+    static constexpr int ReplyWaitMs(int32_t baud) { return board::ReplyWaitMs(baud); }
+    static constexpr int IdentityWaitMs(int32_t baud) { return board::IdentityWaitMs(baud); }
 
     using TStatusSink = std::function<void(const std::string&)>;
 

@@ -231,7 +231,7 @@ uint32_t TBaseDispatcher::WaitingLocked() const {
 }
 
 bool TBaseDispatcher::NoReceiveRoomLocked() const {
-    return std::max(WaitingLocked(), scanPending_) >= kReceiveRingSize;
+    return rxFull_;
 }
 
 bool TBaseDispatcher::HasReceiveRoom() {
@@ -244,16 +244,15 @@ int32_t TBaseDispatcher::FillReceiveRing() {
     return FillLocked();
 }
 
-// Reads what the device holds into the ring. The room ends at the tail or at the oldest byte
-// the triggers have not yet seen, whichever comes first, so no unseen byte is overwritten.
+// Reads what the device holds into the ring. The room ends at the tail; the bytes the
+// triggers have not seen are all waiting, so none of them is overwritten.
 int32_t TBaseDispatcher::FillLocked() {
     if (rxFull_ || !DeviceOpen() || lineLost_.load() != 0) return 0;
     int32_t held = DeviceInCount();
     if (held <= 0) return 0;
     int32_t total = 0;
     for (int piece = 0; piece < 2 && held > 0; ++piece) {
-        const uint32_t used = std::max(WaitingLocked(), scanPending_);
-        const uint32_t room = kReceiveRingSize - used;
+        const uint32_t room = kReceiveRingSize - WaitingLocked();
         if (room == 0) break;
         const uint32_t contiguous = std::min(room, kReceiveRingSize - rxHead_);
         const auto want =
@@ -261,11 +260,8 @@ int32_t TBaseDispatcher::FillLocked() {
         const int32_t got = ReadDevice(receiveRing_.data() + rxHead_, want);
         if (got <= 0) break;
         rxHead_ = (rxHead_ + static_cast<uint32_t>(got)) & kRingMask;
-        // Without a trigger nothing needs to see the bytes, so they do not hold room.
-        if (scanPending_ == 0 && !walkNeeded_.load())
-            scanPos_ = rxHead_;
-        else
-            scanPending_ += static_cast<uint32_t>(got);
+        // Without a trigger nothing needs to see the bytes.
+        if (scanPending_ > 0 || walkNeeded_.load()) scanPending_ += static_cast<uint32_t>(got);
         rxFull_ = rxHead_ == rxTail_;
         rxFilled_.fetch_add(static_cast<uint64_t>(got));
         total += got;
@@ -288,8 +284,7 @@ uint16_t TBaseDispatcher::InputCount() {
     {
         std::lock_guard lock(receiveLock_);
         filled = FillLocked();
-        const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
-        count = WaitingLocked() - ra;
+        count = WaitingLocked();
     }
     TookIn(filled);
     return static_cast<uint16_t>(std::min<uint32_t>(count, 0xFFFF));
@@ -303,8 +298,7 @@ int32_t TBaseDispatcher::GetBlock(uint8_t* buffer, uint16_t n) {
     {
         std::lock_guard lock(receiveLock_);
         filled = FillLocked();
-        const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
-        enough = n <= WaitingLocked() - ra;
+        enough = n <= WaitingLocked();
         if (enough) {
             const bool wasFull = NoReceiveRoomLocked();
             TakeLocked(buffer, n);
@@ -317,17 +311,19 @@ int32_t TBaseDispatcher::GetBlock(uint8_t* buffer, uint16_t n) {
     return enough ? n : ecBufferIsEmpty;
 }
 
+// The one notification target reads each byte once, so a read inside a delivery takes its
+// bytes at once: they free their room while the handler still runs, and the triggers never
+// walk them afterwards.
 void TBaseDispatcher::TakeLocked(uint8_t* buffer, uint16_t n) {
-    const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
-    const uint32_t start = (rxTail_ + ra) & kRingMask;
-    const uint32_t first = std::min<uint32_t>(n, kReceiveRingSize - start);
-    std::memcpy(buffer, receiveRing_.data() + start, first);
+    const uint32_t first = std::min<uint32_t>(n, kReceiveRingSize - rxTail_);
+    std::memcpy(buffer, receiveRing_.data() + rxTail_, first);
     std::memcpy(buffer + first, receiveRing_.data(), n - first);
-    if (readAheadMode_) {
-        readAhead_ += n;
-    } else {
-        rxTail_ = (rxTail_ + n) & kRingMask;
-        rxFull_ = false;
+    rxTail_ = (rxTail_ + n) & kRingMask;
+    rxFull_ = false;
+    if (readAheadMode_) readAhead_ += n;
+    if (scanPending_ > WaitingLocked()) {
+        scanPending_ = WaitingLocked();
+        ++rxEpoch_;
     }
 }
 
@@ -336,7 +332,6 @@ void TBaseDispatcher::DiscardInput() {
         std::lock_guard lock(receiveLock_);
         rxTail_ = rxHead_;
         rxFull_ = false;
-        scanPos_ = rxHead_;
         scanPending_ = 0;
         readAhead_ = 0;
         ++rxEpoch_;
@@ -492,28 +487,20 @@ bool TBaseDispatcher::CheckDataTriggers() {
         uint32_t a0 = 0;
         uint32_t count = 0;
         uint32_t epoch = 0;
-        bool roomBack = false;
         {
             std::lock_guard lock(receiveLock_);
             if (scanPending_ == 0) break;
-            const bool wasFull = NoReceiveRoomLocked();
             if (!walkNeeded_.load()) {
-                scanPos_ = (scanPos_ + scanPending_) & kRingMask;
                 scanPending_ = 0;
-                roomBack = wasFull && !NoReceiveRoomLocked();
-            } else {
-                a0 = scanPos_;
-                count = std::min<uint32_t>(scanPending_, scanBatch_.size());
-                epoch = rxEpoch_;
-                // A fill never overwrites unseen bytes, so the copy matches the ring.
-                const uint32_t first = std::min(count, kReceiveRingSize - a0);
-                std::memcpy(scanBatch_.data(), receiveRing_.data() + a0, first);
-                std::memcpy(scanBatch_.data() + first, receiveRing_.data(), count - first);
+                break;
             }
-        }
-        if (count == 0) {
-            if (roomBack) WakeWatcher();
-            break;
+            a0 = (rxHead_ - scanPending_) & kRingMask;
+            count = std::min<uint32_t>(scanPending_, scanBatch_.size());
+            epoch = rxEpoch_;
+            // A fill never overwrites waiting bytes, so the copy matches the ring.
+            const uint32_t first = std::min(count, kReceiveRingSize - a0);
+            std::memcpy(scanBatch_.data(), receiveRing_.data() + a0, first);
+            std::memcpy(scanBatch_.data() + first, receiveRing_.data(), count - first);
         }
 
         int32_t longest = 0;
@@ -521,6 +508,11 @@ bool TBaseDispatcher::CheckDataTriggers() {
         uint16_t threshold;
         {
             std::lock_guard lock(dispatchLock_);
+            if (epoch != walkEpoch_) {
+                // Bytes were taken out from under the triggers: no match spans the gap.
+                for (auto& t : triggers_) t.ResetMatch();
+                walkEpoch_ = epoch;
+            }
             for (uint32_t i = 0; i < count && longest == 0; ++i) {
                 const uint8_t c = scanBatch_[i];
                 for (auto& t : triggers_) {
@@ -535,26 +527,20 @@ bool TBaseDispatcher::CheckDataTriggers() {
 
         const uint32_t a = (a0 + used - 1) & kRingMask;
         int64_t throughA;  // waiting bytes from the tail up to and including a
-        bool discarded;
+        bool cut;
         {
             std::lock_guard lock(receiveLock_);
-            discarded = epoch != rxEpoch_;
-            if (!discarded) {
-                const bool wasFull = NoReceiveRoomLocked();
-                scanPos_ = (a0 + used) & kRingMask;
-                scanPending_ -= used;
-                roomBack = wasFull && !NoReceiveRoomLocked();
-            }
-            const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
-            throughA = static_cast<int64_t>(WaitingLocked() - ra) - scanPending_;
+            cut = epoch != rxEpoch_;
+            // Fills meanwhile only added bytes behind the batch.
+            if (!cut) scanPending_ -= used;
+            throughA = static_cast<int64_t>(WaitingLocked()) - scanPending_;
         }
-        if (discarded) {
-            // The input was dropped under the walk: so is what the walk made of it.
+        if (cut) {
+            // Discarded or read under the walk: what the walk made of the batch is void.
             std::lock_guard lock(dispatchLock_);
             for (auto& t : triggers_) t.ResetMatch();
             continue;
         }
-        if (roomBack) WakeWatcher();
         if (longest == 0) continue;
 
         bool result = true;
@@ -589,8 +575,7 @@ bool TBaseDispatcher::CheckDataTriggers() {
     uint32_t head;
     {
         std::lock_guard lock(receiveLock_);
-        const uint32_t ra = readAheadMode_ ? readAhead_ : 0;
-        waiting = WaitingLocked() - ra;
+        waiting = WaitingLocked();
         head = rxHead_;
     }
     uint16_t threshold;
@@ -631,11 +616,8 @@ bool TBaseDispatcher::Deliver(TNotifyKind kind, uint16_t value) {
         std::lock_guard lock(receiveLock_);
         if (readAheadMode_) {
             readAheadMode_ = false;
-            const uint32_t taken = readAhead_;
+            if (kind == TNotifyKind::Avail && readAhead_ != value) result = false;
             readAhead_ = 0;
-            rxTail_ = (rxTail_ + taken) & kRingMask;
-            if (taken > 0) rxFull_ = false;
-            if (kind == TNotifyKind::Avail && taken != value) result = false;
         }
     }
     std::lock_guard lock(dispatchLock_);

@@ -167,8 +167,10 @@ class TBaseDispatcher {
     bool dtr_ = true;
     bool rts_ = true;
     std::vector<std::pair<uint16_t, int32_t>> fired_;  // reused, so the scan does not allocate
-    // Dispatch thread only: bytes copied out of the ring for one batch of the trigger walk.
+    // Dispatch thread only: bytes copied out of the ring for one batch of the trigger walk,
+    // and the stream cut the match state belongs to.
     std::array<uint8_t, 256> scanBatch_{};
+    uint32_t walkEpoch_ = 0;
 
     // ReceiveLock.
     std::mutex receiveLock_;
@@ -176,11 +178,15 @@ class TBaseDispatcher {
     uint32_t rxHead_ = 0;
     uint32_t rxTail_ = 0;
     bool rxFull_ = false;
-    uint32_t scanPos_ = 0;      // next byte the triggers have not seen
-    uint32_t scanPending_ = 0;  // bytes from scanPos_ up to the head
-    uint32_t rxEpoch_ = 0;      // counts input discards, so a batch in flight is not committed
+    // The newest waiting bytes that the triggers have not seen: they start at
+    // head - scanPending_. Never more than are waiting, so a read that takes unseen bytes
+    // takes them from the triggers too.
+    uint32_t scanPending_ = 0;
+    // Counts cuts in the stream the triggers see (input discarded, unseen bytes read), so a
+    // batch in flight is not committed and no partial match spans the cut.
+    uint32_t rxEpoch_ = 0;
     bool readAheadMode_ = false;
-    uint32_t readAhead_ = 0;
+    uint32_t readAhead_ = 0;  // bytes the handler of the running delivery has read
 
     // SendLock.
     std::mutex sendLock_;

@@ -60,6 +60,19 @@ void TDispThread::Execute(TBaseDispatcher& d) {
     d.ThreadEnded();
 }
 
+// Answers a discard. The ring is emptied here, before the acknowledgement, so no piece this
+// thread took before the discard can be taken and sent again after it.
+void TOutThread::AcknowledgeFlush(TBaseDispatcher& d) {
+    if (!d.flushRequest_.exchange(false)) return;
+    {
+        std::lock_guard lock(d.sendLock_);
+        d.txHead_ = d.txTail_ = 0;
+        d.txFull_ = false;
+        d.txSent_ = 0;
+    }
+    d.flushAck_.Set();
+}
+
 // Writes SendRing in order. Bytes leave the ring only once the device has sent them, so
 // OutputFree() counts them until then; a discard abandons the write in progress.
 void TOutThread::Execute(TBaseDispatcher& d) {
@@ -68,8 +81,8 @@ void TOutThread::Execute(TBaseDispatcher& d) {
     while (!d.stop_.load()) {
         d.outputReady_.Wait();
         if (d.stop_.load()) break;
-        if (d.flushRequest_.exchange(false)) {
-            d.flushAck_.Set();
+        if (d.flushRequest_.load()) {
+            AcknowledgeFlush(d);
             continue;
         }
         for (;;) {
@@ -88,7 +101,7 @@ void TOutThread::Execute(TBaseDispatcher& d) {
             const int32_t r = d.WriteDevice(d.sendRing_.data() + start + sent,
                                             static_cast<int32_t>(length - sent));
             if (r == TBaseDispatcher::kAbandoned) {
-                if (d.flushRequest_.exchange(false)) d.flushAck_.Set();
+                AcknowledgeFlush(d);
                 break;
             }
             std::lock_guard lock(d.sendLock_);
@@ -97,7 +110,7 @@ void TOutThread::Execute(TBaseDispatcher& d) {
             d.txFull_ = false;
         }
     }
-    if (d.flushRequest_.exchange(false)) d.flushAck_.Set();
+    AcknowledgeFlush(d);
     d.ThreadEnded();
 }
 

@@ -50,6 +50,7 @@ class TOutThread : public TDispatcherThread {
 
   private:
     static void Execute(TBaseDispatcher& d);
+    static void AcknowledgeFlush(TBaseDispatcher& d);
 };
 
 }  // namespace swb808

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "serial/device_layer.h"
+#include "serial/lock_file.h"
 #include "serial/posix_line.h"
 #include "serial/serial_errors.h"
 
@@ -39,10 +40,12 @@ std::unique_ptr<TBaseDispatcher> CreateDeviceDispatcher(TSerialPort* port) {
     return std::make_unique<TPosixDispatcher>(port);
 }
 
+// Changes nothing on the line: the probe neither sets nor clears the exclusive mode and drops
+// nothing queued, since another program may have the device open without any lock.
 int32_t ProbeDevice(const std::string& path) {
-    const int32_t fd = TPosixDispatcher::OpenExclusive(path);
+    const int32_t fd = TPosixDispatcher::OpenUnlessHeld(path);
     if (fd < 0) return fd;
-    TPosixDispatcher::CloseExclusive(fd);
+    ::close(fd);
     return 0;
 }
 
@@ -52,27 +55,23 @@ TPosixDispatcher::~TPosixDispatcher() {
     CloseSignals();
 }
 
-int32_t TPosixDispatcher::OpenExclusive(const std::string& path) {
+int32_t TPosixDispatcher::OpenUnlessHeld(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return ErrnoToCode(errno, true);
-    // The lock comes before any line setting, so a held device is left untouched.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int e = errno;
+    // Root gets through another program's TIOCEXCL, so it is asked for. Every check comes
+    // before any line setting, so a held device is left untouched.
+    int32_t held = 0;
+    if (posix::IsExclusive(fd))
+        held = ecAlreadyOpen;
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        held = ErrnoToCode(errno, true);
+    else if (posix::LockedByLiveProcess(path))
+        held = ecAlreadyOpen;
+    if (held != 0) {
         ::close(fd);
-        return ErrnoToCode(e, true);
+        return held;
     }
-    posix::SetExclusive(fd, true);  // root ignores it; the lock above is what counts
     return fd;
-}
-
-void TPosixDispatcher::CloseExclusive(int fd) {
-    posix::SetExclusive(fd, false);
-    // Nothing may stay queued: the kernel's closing wait on pending output can last 30 s.
-    // An empty queue is left alone (on a pseudo-terminal the purge drops what the other side
-    // has not read yet).
-    int queued = 0;
-    if (posix::OutQueue(fd, queued) != 0 || queued > 0) posix::Flush(fd, false, true);
-    ::close(fd);
 }
 
 int32_t TPosixDispatcher::CreateSignals() {
@@ -93,16 +92,27 @@ void TPosixDispatcher::CloseSignals() {
 }
 
 int32_t TPosixDispatcher::OpenDevice(const std::string& path) {
-    const int32_t fd = OpenExclusive(path);
+    const int32_t fd = OpenUnlessHeld(path);
     if (fd < 0) return fd;
+    lockFile_ = posix::CreateLockFile(path);
+    posix::SetExclusive(fd, true);  // root ignores it; the lock above is what counts
     fd_ = fd;
     return 0;
 }
 
+// Only this program's own open gets here: the exclusive mode and the queue are its own.
 void TPosixDispatcher::CloseDevice() {
     if (fd_ < 0) return;
-    CloseExclusive(fd_);
+    posix::SetExclusive(fd_, false);
+    // Nothing may stay queued: the kernel's closing wait on pending output can last 30 s.
+    // An empty queue is left alone (on a pseudo-terminal the purge drops what the other side
+    // has not read yet).
+    int queued = 0;
+    if (posix::OutQueue(fd_, queued) != 0 || queued > 0) posix::Flush(fd_, false, true);
+    ::close(fd_);
     fd_ = -1;
+    posix::RemoveLockFile(lockFile_);
+    lockFile_.clear();
 }
 
 bool TPosixDispatcher::LostBy(int e) {

@@ -3,6 +3,8 @@
 // The device layer on POSIX serial devices: flock'ed exclusive open, termios2 line settings,
 // poll() for line events, eventfds to wake the threads.
 
+#include <string>
+
 #include "serial/base_dispatcher.h"
 
 namespace swb808 {
@@ -12,9 +14,10 @@ class TPosixDispatcher : public TBaseDispatcher {
     explicit TPosixDispatcher(TSerialPort* port) : TBaseDispatcher(port) {}
     ~TPosixDispatcher() override;
 
-    // open(2) + flock + TIOCEXCL, as an open does; returns the fd or a negative code.
-    static int32_t OpenExclusive(const std::string& path);
-    static void CloseExclusive(int fd);
+    // open(2) and flock, unless another program holds the device in any of the ways terminal
+    // programs use (the lock, TIOCEXCL, a live lock file): then the device is closed again
+    // untouched and the result is "already open". Returns the fd or a negative code.
+    static int32_t OpenUnlessHeld(const std::string& path);
 
   protected:
     int32_t CreateSignals() override;
@@ -41,6 +44,7 @@ class TPosixDispatcher : public TBaseDispatcher {
     bool WaitDrained(int32_t n);  // false when told to flush or stop
 
     int fd_ = -1;
+    std::string lockFile_;  // ours while the device is open; "" when none could be made
     int comWake_ = -1;  // eventfd: wakes TComThread
     int outWake_ = -1;  // eventfd: wakes TOutThread
 };

@@ -126,4 +126,9 @@ int SetExclusive(int fd, bool on) {
     return ioctlResult(ioctl(fd, on ? TIOCEXCL : TIOCNXCL));
 }
 
+bool IsExclusive(int fd) {
+    int on = 0;
+    return ioctl(fd, TIOCGEXCL, &on) == 0 && on != 0;
+}
+
 }  // namespace swb808::posix

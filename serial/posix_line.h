@@ -26,5 +26,8 @@ int InQueue(int fd, int& count);
 int OutQueue(int fd, int& count);
 int Flush(int fd, bool input, bool output);
 int SetExclusive(int fd, bool on);
+// Whether the device is in exclusive mode (TIOCEXCL), by whoever set it; false when the
+// device cannot tell.
+bool IsExclusive(int fd);
 
 }  // namespace swb808::posix

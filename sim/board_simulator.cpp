@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 #include "sim/line_transmitter.h"
@@ -123,6 +124,8 @@ BoardSimulator::BoardSimulator(BoardOptions options)
     version_ = Fixed(options_.version, 5);
     identity_ = Fixed(options_.identity, 64);
     rate_ = options_.baud;
+    replyDelay_ = options_.replyDelay;
+    b8Reply_ = options_.b8Reply;
 }
 
 BoardSimulator::~BoardSimulator() {
@@ -204,9 +207,13 @@ void BoardSimulator::Run() {
                 timeoutMs = static_cast<int>(std::clamp<long>(left, 0, 10));
             }
         }
+        // The device's open and close events are watched too, so that they are timed as
+        // closely as the bytes.
+        pollfd fds[2] = {{line_->MasterFd(), POLLIN, 0}, {line_->WatchFd(), POLLIN, 0}};
+        int r = ::poll(fds, 2, timeoutMs);
         line_->PeerOpen();  // flushes what a closed port was left with
-        pollfd p{line_->MasterFd(), POLLIN, 0};
-        int r = ::poll(&p, 1, timeoutMs);
+        RecordPeerChanges();
+        const pollfd& p = fds[0];
         if (r > 0 && (p.revents & POLLIN)) {
             ssize_t n = ::read(line_->MasterFd(), buf.data(), buf.size());
             if (n > 0) {
@@ -224,14 +231,31 @@ void BoardSimulator::Run() {
 }
 
 BoardSimulator::Clock::time_point BoardSimulator::NextDeadline() const {
-    if (mode_ == BoardMode::Restarting) return restartAt_;
-    if (heldProbe_) return heldUntil_;
-    return {};
+    Clock::time_point next{};
+    auto take = [&next](Clock::time_point t) {
+        if (next == Clock::time_point{} || t < next) next = t;
+    };
+    if (mode_ == BoardMode::Restarting) take(restartAt_);
+    if (heldProbe_) take(heldUntil_);
+    if (!answers_.empty()) take(answers_.front().due);
+    return next;
+}
+
+void BoardSimulator::RecordPeerChanges() {
+    for (const auto& change : line_->TakePeerChanges()) {
+        WireEvent event;
+        event.time = change.time;
+        event.kind = change.opened ? WireEvent::Kind::Opened : WireEvent::Kind::Closed;
+        std::lock_guard lock(mu_);
+        event.rate = rate_;
+        Record(std::move(event), change.opened ? "opened" : "closed");
+    }
 }
 
 void BoardSimulator::OnBytes(const std::vector<uint8_t>& bytes, unsigned theirRate) {
     std::lock_guard lock(mu_);
     const auto now = Clock::now();
+    frameTime_ = now;
     const bool deaf = mode_ == BoardMode::Restarting;
     const bool understood = !deaf && theirRate == rate_;
     Record(WireEvent{now, false, rate_, understood, bytes},
@@ -252,6 +276,7 @@ void BoardSimulator::OnBytes(const std::vector<uint8_t>& bytes, unsigned theirRa
 }
 
 void BoardSimulator::OnTimers(Clock::time_point now) {
+    SendDueAnswers(now);
     if (mode_ == BoardMode::Restarting && now >= restartAt_) {
         mode_ = BoardMode::Firmware;
         rate_ = kBoardRates[config_[0]];  // checked when written
@@ -279,6 +304,10 @@ void BoardSimulator::OnTimers(Clock::time_point now) {
 
 void BoardSimulator::HandleFrame(const Frame& f) {
     const uint8_t first = f.payload.empty() ? 0 : f.payload[0];
+    {
+        std::lock_guard lock(recMu_);
+        frames_.push_back(FrameEvent{frameTime_, f.command, f.payload});
+    }
     switch (f.command) {
         case 0xB1:
             Reply(0xB1, {inputs_});
@@ -316,12 +345,16 @@ void BoardSimulator::HandleFrame(const Frame& f) {
             break;
         }
         case 0xB8:
+            // The program sweeps this up, but its payload byte stays behind in the program's
+            // buffer and goes out with the version request.
+            Reply(0xB8, {b8Reply_.value_or(first)});
+            break;
         case 0xB9:
-            // Acknowledged by echoing the byte; the program sweeps these up unread.
-            Reply(f.command, {first});
+            Reply(0xB9, {first});  // swept up unread
             break;
         case 0xBA:
             ++resetCount_;
+            answers_.clear();  // what the board was still working on dies with the reset
             BeginRestart();
             break;
         case 0xBB:
@@ -389,7 +422,7 @@ void BoardSimulator::HandleLoaderByte(uint8_t byte, bool lastInChunk, Clock::tim
 
 void BoardSimulator::AnswerProbe() {
     loader_ = LoaderState::Armed;
-    Emit({0x00, 0x1E});
+    Answer({0x00, 0x1E});
 }
 
 void BoardSimulator::TakeBlock() {
@@ -407,7 +440,7 @@ void BoardSimulator::TakeBlock() {
         lo = static_cast<uint8_t>(wrong & 0xFF), hi = static_cast<uint8_t>(wrong >> 8);
     }
     if (BlockFault(FaultKind::SwappedEcho, k)) std::swap(lo, hi);
-    if (!BlockFault(FaultKind::NoEcho, k)) Emit({lo, hi});
+    if (!BlockFault(FaultKind::NoEcho, k)) Answer({lo, hi});
     if (blocks_ == kBlockCount) FinishTransfer();
 }
 
@@ -439,7 +472,25 @@ void BoardSimulator::Reply(uint8_t code, const std::vector<uint8_t>& payload, in
     }
     if (badCheck) frame[frame.size() - 2] ^= 0x01;
     if (truncated) frame.resize(frame.size() - 2);
-    Emit(std::move(frame));
+    Answer(std::move(frame));
+}
+
+void BoardSimulator::Answer(std::vector<uint8_t> bytes) {
+    if (replyDelay_.count() <= 0 && answers_.empty()) {
+        Emit(std::move(bytes));
+        return;
+    }
+    // Due in the order the commands came, so a later answer never overtakes an earlier one.
+    auto due = frameTime_ + replyDelay_;
+    if (!answers_.empty()) due = std::max(due, answers_.back().due);
+    answers_.push_back(DueAnswer{due, std::move(bytes)});
+}
+
+void BoardSimulator::SendDueAnswers(Clock::time_point now) {
+    while (!answers_.empty() && answers_.front().due <= now) {
+        Emit(std::move(answers_.front().bytes));
+        answers_.pop_front();
+    }
 }
 
 void BoardSimulator::Emit(std::vector<uint8_t> bytes) {
@@ -471,14 +522,17 @@ bool BoardSimulator::BlockFault(FaultKind kind, size_t block) const {
 
 // ---- record ----
 
-// An event without bytes is only traced (a restart), not kept.
+// A bytes event without bytes is only traced (a restart), not kept. Events come from two
+// threads with times taken a little earlier, so each goes in at its place in time.
 void BoardSimulator::Record(WireEvent event, const char* note) {
     {
         std::lock_guard lock(recMu_);
         if (options_.trace) Trace(event, note);
-        if (event.bytes.empty()) return;
+        if (event.kind == WireEvent::Kind::Bytes && event.bytes.empty()) return;
         (event.sent ? sentCount_ : receivedCount_) += event.bytes.size();
-        log_.push_back(std::move(event));
+        auto at = log_.end();
+        while (at != log_.begin() && std::prev(at)->time > event.time) --at;
+        log_.insert(at, std::move(event));
     }
     recCv_.notify_all();
 }
@@ -530,9 +584,15 @@ std::vector<WireEvent> BoardSimulator::WireLog() const {
     return log_;
 }
 
+std::vector<FrameEvent> BoardSimulator::FramesReceived() const {
+    std::lock_guard lock(recMu_);
+    return frames_;
+}
+
 void BoardSimulator::ClearRecord() {
     std::lock_guard lock(recMu_);
     log_.clear();
+    frames_.clear();
     receivedCount_ = sentCount_ = 0;
 }
 
@@ -648,6 +708,22 @@ void BoardSimulator::SetPacing(bool on) {
     std::lock_guard lock(mu_);
     options_.pacing = on;
     if (tx_) tx_->SetPacing(on);
+}
+void BoardSimulator::SetReplyDelay(std::chrono::milliseconds delay) {
+    std::lock_guard lock(mu_);
+    replyDelay_ = std::max(delay, std::chrono::milliseconds(0));
+}
+std::chrono::milliseconds BoardSimulator::ReplyDelay() const {
+    std::lock_guard lock(mu_);
+    return replyDelay_;
+}
+void BoardSimulator::SetB8Reply(std::optional<uint8_t> byte) {
+    std::lock_guard lock(mu_);
+    b8Reply_ = byte;
+}
+std::optional<uint8_t> BoardSimulator::B8Reply() const {
+    std::lock_guard lock(mu_);
+    return b8Reply_;
 }
 void BoardSimulator::SetFault(FaultKind kind) {
     SetFault(kind, DefaultFaultArg(kind));

@@ -12,10 +12,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -77,6 +79,12 @@ struct BoardOptions {
     std::chrono::milliseconds restartDelay{400};  // deaf pause after reset or flash
     // A transfer that stalls this long mid-way is given up (the flash is then broken).
     std::chrono::milliseconds transferTimeout{5000};
+    // How long the board works on a command before it answers, counted from the command's
+    // last byte (also for probe answers and block echoes). A program that cuts its wait short
+    // misses the answer.
+    std::chrono::milliseconds replyDelay{0};
+    // The payload byte of the answer to 0xB8; empty: echo the byte that came with it.
+    std::optional<uint8_t> b8Reply;
     uint32_t seed = 808;  // for garbage bytes
     std::function<void(const std::string&)> traceSink;
 };
@@ -85,11 +93,21 @@ enum class BoardMode { Firmware, Restarting, Update, Bootloader };
 const char* ModeName(BoardMode mode);
 
 struct WireEvent {
+    // Bytes on the line, or the program opening or closing its side (no bytes then).
+    enum class Kind { Bytes, Opened, Closed };
     std::chrono::steady_clock::time_point time;
     bool sent = false;        // board to program
     unsigned rate = 0;        // the board's rate at the time
     bool understood = false;  // received: taken at the board's own rate; sent: not garbled
     std::vector<uint8_t> bytes;
+    Kind kind = Kind::Bytes;
+};
+
+// A command frame the firmware took, with the time its last byte arrived.
+struct FrameEvent {
+    std::chrono::steady_clock::time_point time;
+    uint8_t command = 0;
+    std::vector<uint8_t> payload;
 };
 
 class BoardSimulator {
@@ -133,6 +151,10 @@ class BoardSimulator {
     void SetSilent(bool on);
     bool Silent() const;
     void SetPacing(bool on);
+    void SetReplyDelay(std::chrono::milliseconds delay);
+    std::chrono::milliseconds ReplyDelay() const;
+    void SetB8Reply(std::optional<uint8_t> byte);
+    std::optional<uint8_t> B8Reply() const;
     void SetFault(FaultKind kind);
     void SetFault(FaultKind kind, int arg);
     void ClearFault(FaultKind kind);
@@ -145,7 +167,9 @@ class BoardSimulator {
     std::vector<uint8_t> ReceivedBytes() const;    // everything the program sent
     std::vector<uint8_t> UnderstoodBytes() const;  // only what arrived at the board's rate
     std::vector<uint8_t> SentBytes() const;        // as it went onto the line
+    // Bytes in both directions and the program's opens and closes, in order of time.
     std::vector<WireEvent> WireLog() const;
+    std::vector<FrameEvent> FramesReceived() const;  // by the firmware, in order
     void ClearRecord();
     bool WaitForReceived(size_t count, std::chrono::milliseconds timeout) const;
     bool WaitForSent(size_t count, std::chrono::milliseconds timeout) const;
@@ -170,7 +194,10 @@ class BoardSimulator {
     void BeginRestart();
     void EnterLoaderLocked(unsigned rate, bool probe);
     void Reply(uint8_t code, const std::vector<uint8_t>& payload, int identityNo = 0);
+    void Answer(std::vector<uint8_t> bytes);  // after the reply delay
+    void SendDueAnswers(Clock::time_point now);
     void Emit(std::vector<uint8_t> bytes);
+    void RecordPeerChanges();
     bool FaultActive(FaultKind kind, int* arg) const;
     bool BlockFault(FaultKind kind, size_t block) const;
     void Record(WireEvent event, const char* note);
@@ -200,6 +227,14 @@ class BoardSimulator {
     int flashCount_ = 0;
     FrameParser parser_;
     Clock::time_point restartAt_{};
+    Clock::time_point frameTime_{};  // arrival of the bytes being handled
+    std::chrono::milliseconds replyDelay_{0};
+    std::optional<uint8_t> b8Reply_;
+    struct DueAnswer {
+        Clock::time_point due;
+        std::vector<uint8_t> bytes;
+    };
+    std::deque<DueAnswer> answers_;
     // Loader (bootloader or in-application update).
     LoaderState loader_ = LoaderState::AwaitProbe;
     bool probeHandshake_ = true;  // false on the in-application path
@@ -215,6 +250,7 @@ class BoardSimulator {
     mutable std::mutex recMu_;  // record only; taken last
     mutable std::condition_variable recCv_;
     std::vector<WireEvent> log_;
+    std::vector<FrameEvent> frames_;
     size_t receivedCount_ = 0;
     size_t sentCount_ = 0;
 };

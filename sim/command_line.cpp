@@ -70,6 +70,8 @@ std::string HelpText() {
            "  --retry-delay N     stored retry delay in seconds (default 1)\n"
            "  --flags N           stored flags, 0..7 (default 0)\n"
            "  --restart-ms N      deaf pause after a reset or a flash (default 400)\n"
+           "  --reply-delay MS    work this long on a command before answering (default 0)\n"
+           "  --b8-reply N        payload byte of the answer to 0xB8, 0..255 (default: echo)\n"
            "  --silent            answer nothing\n"
            "  --fault NAME[=ARG]  switch a fault on (repeatable; names below)\n"
            "  --seed N            seed for garbage bytes\n"
@@ -82,6 +84,8 @@ std::string HelpText() {
            "  version TEXT        set the firmware version (5 characters)\n"
            "  silent on|off       stop or resume answering\n"
            "  pacing on|off       wire-speed sending\n"
+           "  reply-delay MS      work this long on a command before answering\n"
+           "  b8-reply N|echo     payload byte of the answer to 0xB8\n"
            "  fault NAME [ARG]    switch a fault on\n"
            "  fault clear [NAME]  switch one fault or all faults off (also: fault off)\n"
            "  garbage [N]         send N random bytes now (default 32)\n"
@@ -176,6 +180,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, const std::st
         } else if (a == "--restart-ms") {
             if (!number(0, 60000, &n)) return fail("--restart-ms needs a number 0..60000");
             cl.options.restartDelay = std::chrono::milliseconds(n);
+        } else if (a == "--reply-delay") {
+            if (!number(0, 60000, &n)) return fail("--reply-delay needs a number 0..60000");
+            cl.options.replyDelay = std::chrono::milliseconds(n);
+        } else if (a == "--b8-reply") {
+            if (!number(0, 255, &n)) return fail("--b8-reply needs a number 0..255");
+            cl.options.b8Reply = static_cast<uint8_t>(n);
         } else if (a == "--silent") {
             cl.silent = true;
         } else if (a == "--fault") {
@@ -244,6 +254,16 @@ ConsoleReply RunConsoleCommand(BoardSimulator& board, const std::string& line) {
     } else if (cmd == "pacing") {
         if (!onOff(a, &on)) return error("pacing on|off");
         board.SetPacing(on);
+    } else if (cmd == "reply-delay") {
+        if (!ParseNumber(a, 0, 60000, &n)) return error("reply-delay needs milliseconds 0..60000");
+        board.SetReplyDelay(std::chrono::milliseconds(n));
+    } else if (cmd == "b8-reply") {
+        if (a == "echo") {
+            board.SetB8Reply(std::nullopt);
+        } else {
+            if (!ParseNumber(a, 0, 255, &n)) return error("b8-reply needs a number 0..255 or echo");
+            board.SetB8Reply(static_cast<uint8_t>(n));
+        }
     } else if (cmd == "fault") {
         if (a == "off" || (a == "clear" && b.empty())) {
             board.ClearFaults();
@@ -279,6 +299,8 @@ ConsoleReply RunConsoleCommand(BoardSimulator& board, const std::string& line) {
         for (uint8_t x : c) s << ' ' << Hex(x);
         s << ", resets " << board.ResetCount() << ", flashes " << board.FlashCount() << ", blocks "
           << board.BlocksReceived() << (board.Silent() ? ", silent" : "");
+        if (board.ReplyDelay().count() > 0) s << ", reply delay " << board.ReplyDelay().count() << " ms";
+        if (const auto b8 = board.B8Reply()) s << ", b8 reply " << Hex(*b8);
         for (const auto& [kind, arg] : board.Faults()) {
             const bool byteArg = kind == FaultKind::BadCheck || kind == FaultKind::Truncated ||
                                  kind == FaultKind::StrayByte;

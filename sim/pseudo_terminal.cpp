@@ -21,6 +21,8 @@ namespace {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
+constexpr size_t kMaxPeerChanges = 4096;
+
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -68,15 +70,30 @@ bool PseudoTerminal::PeerOpen() {
     for (;;) {
         ssize_t n = ::read(watch_, buf, sizeof buf);
         if (n <= 0) break;
+        const auto seen = std::chrono::steady_clock::now();
         for (ssize_t at = 0; at < n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
-            if (ev->mask & IN_OPEN) ++peerOpens_;
-            if ((ev->mask & IN_CLOSE) && peerOpens_ > 0 && --peerOpens_ == 0 && slaveHold_ >= 0)
-                tcflush(slaveHold_, TCIFLUSH);
+            if (ev->mask & IN_OPEN) {
+                ++peerOpens_;
+                changes_.push_back({seen, true});
+            }
+            if (ev->mask & IN_CLOSE) {
+                if (peerOpens_ > 0 && --peerOpens_ == 0 && slaveHold_ >= 0)
+                    tcflush(slaveHold_, TCIFLUSH);
+                changes_.push_back({seen, false});
+            }
+            while (changes_.size() > kMaxPeerChanges) changes_.pop_front();
             at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
         }
     }
     return peerOpens_ > 0;
+}
+
+std::vector<PseudoTerminal::PeerChange> PseudoTerminal::TakePeerChanges() {
+    std::lock_guard lock(peerMu_);
+    std::vector<PeerChange> out(changes_.begin(), changes_.end());
+    changes_.clear();
+    return out;
 }
 
 PseudoTerminal::~PseudoTerminal() {

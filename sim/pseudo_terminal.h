@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,6 +47,16 @@ class PseudoTerminal {
     // reach a closed serial port are lost, so they must not greet the next open.
     bool PeerOpen();
 
+    // Every open and close of the slave by others, in order, with the time it was seen; taken
+    // out by the caller. Kept up to date by PeerOpen, which is worth calling as soon as
+    // WatchFd() (or -1 without inotify) becomes readable, so that the times are close.
+    struct PeerChange {
+        std::chrono::steady_clock::time_point time;
+        bool opened = false;
+    };
+    std::vector<PeerChange> TakePeerChanges();
+    int WatchFd() const { return watch_; }
+
     // The device vanishes: the link is removed and both sides are closed, so the program's
     // open descriptor hangs up (as when a USB adapter is pulled out).
     void Close();
@@ -56,6 +67,7 @@ class PseudoTerminal {
     int watch_ = -1;      // inotify descriptor on the slave device
     std::mutex peerMu_;
     int peerOpens_ = 0;
+    std::deque<PeerChange> changes_;  // bounded: a caller that never takes them loses the oldest
     std::string slavePath_;
     std::string link_;
 };

@@ -1,5 +1,8 @@
+#include <thread>
+
 #include "ui/ansi_text.h"
 #include "sim/frame_codec.h"
+#include "tests/connection/input_burst_fixture.h"
 #include "tests/connection/window_fixture.h"
 
 namespace swb808::testing {
@@ -82,6 +85,38 @@ TEST_F(InputFrames, AFrameThatStopsHalfWayIsDroppedAndTheNextOneIsRead) {
     EXPECT_TRUE(WaitFor([&] { return OptoLedsShow(0x06); }));
 }
 
+// Frames keep coming while the handler reads, for longer than one run of it may read: every
+// frame is taken, in order, none dropped where a run ends.
+TEST_F(InputFrames, AFrameStreamLongerThanOneRunIsTakenWholeAndInOrder) {
+    constexpr int kFrames = 300;
+    std::vector<int> shown;
+    form().setoptoleds(0x00);
+    form().OptoLeds[0]->OnAfterChange = [&](LedIndicator&) {
+        shown.push_back(form().Protocol.OptoState);
+    };
+    std::vector<int> sent;
+    Bytes stream;
+    for (int i = 1; i <= kFrames; ++i) {  // bit 0 changes with every frame
+        sent.push_back(i & 0xFF);
+        const Bytes frame = sim::EncodeFrame(0xB2, {uint8_t(i)});
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    // In pieces that split the frames, about as fast as 115200 Bd.
+    std::thread writer([&] {
+        for (size_t at = 0; at < stream.size(); at += 5) {
+            line->Write(Bytes(stream.begin() + long(at),
+                              stream.begin() + long(std::min(stream.size(), at + 5))));
+            std::this_thread::sleep_for(std::chrono::microseconds(430));
+        }
+    });
+    WaitFor([&] { return shown.size() >= size_t(kFrames); }, std::chrono::seconds(10));
+    writer.join();
+    PacedWait(100);
+    form().OptoLeds[0]->OnAfterChange = nullptr;
+    EXPECT_EQ(shown, sent);
+    EXPECT_EQ(form().SWBComPort.InputCount(), 0);
+}
+
 TEST_F(InputChange, AVanishedBoardIsToldOnceInPlainWords) {
     sim::BoardSimulator& board = Connect();
     board.Stop();
@@ -92,6 +127,14 @@ TEST_F(InputChange, AVanishedBoardIsToldOnceInPlainWords) {
     EXPECT_EQ(form().ErrorMemo->FontColor(), clRed);
     PacedWait(1200);
     EXPECT_EQ(form().ErrorMemo->Lines().size(), 2);
+}
+
+TEST_F(InputBurst, RunsAt115200BaudEndOnTheirLastValue) {
+    ExpectRunsShown(115200, {20, 121, 121, 121, 121, 121, 1000});
+}
+
+TEST_F(InputBurst, RunsAt2400BaudEndOnTheirLastValue) {
+    ExpectRunsShown(2400, {20, 121});
 }
 
 TEST(AnsiText, DecodesWindows1252) {

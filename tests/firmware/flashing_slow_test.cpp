@@ -213,7 +213,13 @@ TEST_F(FlashSlow, CloseDuringTransferWaitsForItsEnd) {
 
     ASSERT_TRUE(closedAt);
     EXPECT_TRUE(visibleAfterClose);
-    EXPECT_NE(hint, caption) << "the caption says that the window closes after the flash";
+    EXPECT_EQ(hint, caption) << "the caption never changes";
+    // Told where the block texts do not overwrite it: the messages tab and a panel of its own.
+    EXPECT_TRUE(form.ErrorMemo->Lines().contains(
+        "Das Programm wird beendet, sobald das Flashen abgeschlossen ist."));
+    ASSERT_EQ(form.SWBStatusBar->PanelCount(), 3);
+    EXPECT_EQ(form.SWBStatusBar->PanelText(2), "schließt nach dem Flashen");
+    EXPECT_LE(form.SWBStatusBar->PanelRight(2), form.width()) << "the notice is in sight";
     EXPECT_TRUE(dialogs->shown.empty());
     auto expected = std::vector<uint8_t>{0x78};
     const auto blocks = BlockBytes(image);

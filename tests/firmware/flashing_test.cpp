@@ -4,6 +4,9 @@
 #include <algorithm>
 
 #include "sim/board_simulator.h"
+#include <QApplication>
+#include <QTest>
+
 #include "tests/firmware/flash_fixture.h"
 
 namespace swb808::testing {
@@ -103,6 +106,47 @@ TEST_F(Flash, WrongBlockAnswerEndsTheTransfer) {
         EXPECT_EQ(form.SWBStatusBar->PanelText(1), QStringLiteral("disconnected"));
         EXPECT_FALSE(form.SWBComPort.Open());
     }
+}
+
+}  // namespace
+}  // namespace swb808::testing
+
+namespace swb808::testing {
+namespace {
+
+// A close during the bootloader search is not held: the search ends within one probe, no
+// error box follows, and the window goes at once, its caption unchanged.
+TEST_F(Flash, CloseDuringTheSearchEndsItWithinOneProbe) {
+    QApplication::setQuitOnLastWindowClosed(false);
+    ProbeLine silent(dir, 1);
+    Watchdog watchdog(60s);
+    ASSERT_NO_FATAL_FAILURE(LoadImage(TestImage()));
+    form.BootloaderCheckBox->SetChecked(true);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QString caption = form.windowTitle();
+
+    int probesAtClose = -1;
+    bool visibleAfterClose = true;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (probesAtClose >= 0 || silent.Probes() < 3) return;
+        probesAtClose = silent.Probes();
+        form.close();
+        visibleAfterClose = form.isVisible();
+    });
+    closer.start(0);
+    form.UpdateSpeedButtonClick();
+    closer.stop();
+
+    ASSERT_GE(probesAtClose, 3);
+    EXPECT_FALSE(visibleAfterClose) << "the close is not held during the search";
+    std::this_thread::sleep_for(200ms);  // a probe sent after the close would arrive by now
+    EXPECT_LE(silent.Probes(), probesAtClose + 1);
+    EXPECT_TRUE(dialogs->shown.empty()) << "a stopped search is no failure to show";
+    EXPECT_EQ(form.windowTitle(), caption);
+    EXPECT_FALSE(form.SWBComPort.Open());
+    QApplication::setQuitOnLastWindowClosed(true);
 }
 
 }  // namespace

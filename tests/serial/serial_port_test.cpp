@@ -1,11 +1,19 @@
 #include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -128,6 +136,107 @@ TEST_F(SerialPortTest, DeviceHeldElsewhereIsAlreadyOpenButAvailable) {
     second.SetComNumber(3);
     EXPECT_THROW(second.SetOpen(true), EAlreadyOpen);
     port_.SetOpen(false);
+}
+
+// Another program holding the line with TIOCEXCL alone (root gets through that) or by a lock
+// file: the probe and the open leave its line as they found it.
+class ForeignHolderTest : public SerialPortTest {
+  protected:
+    // "LCK..pts_N" for the pseudo-terminal's /dev/pts/N.
+    std::string LockFile() const {
+        std::string name = pty_.SlavePath().substr(std::string("/dev/").size());
+        std::replace(name.begin(), name.end(), '/', '_');
+        return dir_.LockDir() + "/LCK.." + name;
+    }
+    void WriteLockFile(const std::string& content) const {
+        std::ofstream(LockFile(), std::ios::binary) << content;
+    }
+    static std::string AsciiPid(pid_t pid) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+        return text;
+    }
+    static pid_t DeadPid() {
+        const pid_t child = ::fork();
+        if (child == 0) ::_exit(0);
+        ::waitpid(child, nullptr, 0);
+        return child;
+    }
+};
+
+TEST_F(ForeignHolderTest, ExclusiveModeAloneMeansAlreadyOpenAndStaysSet) {
+    const int foreign = ::open(dir_.ComPath(3).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(foreign, 0);
+    ASSERT_EQ(::ioctl(foreign, TIOCEXCL), 0);
+    const Bytes queued = {0x31, 0x32, 0x33, 0x34};  // the holder's output, not yet read
+    ASSERT_EQ(::write(foreign, queued.data(), queued.size()), 4);
+
+    EXPECT_TRUE(PortAvailable(3));
+    EXPECT_THROW(port_.SetOpen(true), EAlreadyOpen);
+    EXPECT_FALSE(port_.Open());
+    EXPECT_TRUE(PortAvailable(3));
+
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(foreign, TIOCGEXCL, &exclusive), 0);
+    EXPECT_NE(exclusive, 0) << "the holder's exclusive mode was cleared";
+    EXPECT_EQ(pty_.ReadExactly(queued.size(), 2s), queued) << "the holder's output was flushed";
+    ::ioctl(foreign, TIOCNXCL);
+    ::close(foreign);
+
+    // Once it lets go, the port opens.
+    port_.SetOpen(true);
+    EXPECT_TRUE(port_.Open());
+}
+
+TEST_F(ForeignHolderTest, LiveLockFileMeansAlreadyOpenAndAStaleOneDoesNot) {
+    const int binaryLive = 1;  // init: always there
+    const int binaryDead = static_cast<int>(DeadPid());
+    const struct {
+        const char* what;
+        std::string content;
+        bool held;
+    } cases[] = {
+        {"ASCII PID, live", AsciiPid(::getppid()), true},
+        {"binary PID, live", std::string(reinterpret_cast<const char*>(&binaryLive), 4), true},
+        {"ASCII PID, process gone", AsciiPid(DeadPid()), false},
+        {"binary PID, process gone", std::string(reinterpret_cast<const char*>(&binaryDead), 4),
+         false},
+        {"empty", "", false},
+    };
+    for (const auto& c : cases) {
+        WriteLockFile(c.content);
+        EXPECT_TRUE(PortAvailable(3)) << c.what;
+        if (c.held) {
+            EXPECT_THROW(port_.SetOpen(true), EAlreadyOpen) << c.what;
+            EXPECT_FALSE(port_.Open()) << c.what;
+            EXPECT_TRUE(std::filesystem::exists(LockFile())) << c.what;
+        } else {
+            port_.SetOpen(true);
+            EXPECT_TRUE(port_.Open()) << c.what;
+            port_.SetOpen(false);
+        }
+        std::filesystem::remove(LockFile());
+    }
+}
+
+TEST_F(ForeignHolderTest, OpenPortKeepsItsOwnLockFileUntilClosed) {
+    port_.SetOpen(true);
+    std::ifstream in(LockFile(), std::ios::binary);
+    const std::string content((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(content, AsciiPid(::getpid()));
+    EXPECT_TRUE(PortAvailable(3));
+    TSerialPort second;
+    second.SetComNumber(3);
+    EXPECT_THROW(second.SetOpen(true), EAlreadyOpen);
+    port_.SetOpen(false);
+    EXPECT_FALSE(std::filesystem::exists(LockFile()));
+
+    // A lock directory that cannot take the file is no reason to fail the open.
+    ::setenv("SWB808_LOCK_DIR", (dir_.Path() + "/missing").c_str(), 1);
+    port_.SetOpen(true);
+    EXPECT_TRUE(port_.Open());
+    port_.SetOpen(false);
+    ::setenv("SWB808_LOCK_DIR", dir_.LockDir().c_str(), 1);
 }
 
 TEST_F(SerialPortTest, MissingPortIsBadIdAndUnavailable) {
@@ -271,6 +380,49 @@ TEST_F(SerialPortTest, DiscardAfterTheOutputDrainedDropsNothingSent) {
     port_.DiscardOutput();
     port_.SetOpen(false);
     EXPECT_EQ(pty_.ReadExactly(frame.size(), 2s), frame);
+}
+
+// Output the line has not taken yet (nobody reads the master) is discarded: none of it, and
+// nothing written after the discard, reaches the line twice.
+TEST_F(SerialPortTest, DiscardWithOutputBackedUpSendsNothingTwice) {
+    port_.SetOpen(true);
+    const Bytes marker = {0xFB, 0xFC, 0xFD, 0xFE, 0xFF};  // never part of the pattern below
+    for (int round = 0; round < 6; ++round) {
+        // Byte n of the stream is n % 251, so a repeated piece breaks the sequence.
+        Bytes stream;
+        auto stalledSince = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - stalledSince < 100ms) {
+            const uint16_t free = port_.OutputFree();
+            if (free < 512) {
+                std::this_thread::sleep_for(2ms);
+                continue;
+            }
+            Bytes block(std::min<uint16_t>(free, 1500));
+            for (auto& b : block) b = static_cast<uint8_t>(stream.size() % 251), stream.push_back(b);
+            port_.WriteBlock(block.data(), static_cast<uint16_t>(block.size()));
+            stalledSince = std::chrono::steady_clock::now();
+        }
+        ASSERT_LT(port_.OutputFree(), 4096) << "the line never backed up, round " << round;
+        port_.DiscardOutput();
+        EXPECT_EQ(port_.OutputFree(), 4096) << round;
+        port_.WriteBlock(marker.data(), static_cast<uint16_t>(marker.size()));
+
+        Bytes line;
+        for (Bytes piece; !(piece = pty_.Read(300ms, 65536)).empty();)
+            line.insert(line.end(), piece.begin(), piece.end());
+        ASSERT_GE(line.size(), marker.size()) << round;
+        const Bytes before(line.begin(), line.end() - static_cast<long>(marker.size()));
+        EXPECT_EQ(Bytes(line.end() - static_cast<long>(marker.size()), line.end()), marker)
+            << round;
+        ASSERT_LE(before.size(), stream.size()) << round;
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), stream.begin()))
+            << "round " << round << ": what came before the marker is not a prefix of what was "
+            << "written";
+        EXPECT_EQ(std::search(before.begin(), before.end(), marker.begin(), marker.end()),
+                  before.end())
+            << round;
+        EXPECT_TRUE(waitFor([&] { return port_.OutputFree() == 4096; })) << round;
+    }
 }
 
 TEST_F(SerialPortTest, VanishedDeviceLeavesNoThreadSpinning) {

@@ -156,15 +156,83 @@ TEST_F(TriggerDispatchTest, TwoFramesInOneReadRaiseTwoEventsInOrder) {
     port_.OnTriggerAvail = nullptr;
     std::vector<int> seen;
     onData_ = [&](TSerialPort& cp, uint16_t) {
-        const uint16_t n = cp.InputCount();
-        seen.push_back(n);
-        Bytes all(n);
-        cp.ReadBlock(all.data(), n);  // the first handler takes both frames
+        seen.push_back(cp.InputCount());
+        Bytes f(7);
+        cp.ReadBlock(f.data(), 7);  // one frame per event
     };
     ASSERT_TRUE(pty_.Write(concat({kFrame, kFrame})));
     ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
     PacedWait(100);
-    EXPECT_EQ(seen, (std::vector<int>{14, 0}));
+    EXPECT_EQ(seen, (std::vector<int>{14, 7}));
+}
+
+// Bytes a handler took are gone: the check does not walk them, so a handler that read both
+// frames is not called again for the second.
+TEST_F(TriggerDispatchTest, AFrameTheHandlerAlreadyTookRaisesNothing) {
+    port_.AddTriggerString(kHead, false);
+    port_.OnTriggerAvail = nullptr;
+    std::vector<int> seen;
+    onData_ = [&](TSerialPort& cp, uint16_t) {
+        const uint16_t n = cp.InputCount();
+        seen.push_back(n);
+        Bytes all(n);
+        cp.ReadBlock(all.data(), n);
+    };
+    ASSERT_TRUE(pty_.Write(concat({kFrame, kFrame})));
+    ASSERT_TRUE(pumpUntil([&] { return !seen.empty(); }));
+    PacedWait(150);
+    EXPECT_EQ(seen, (std::vector<int>{14}));
+    ASSERT_TRUE(pty_.Write(kFrame));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    PacedWait(100);
+    EXPECT_EQ(seen, (std::vector<int>{14, 7}));
+}
+
+// A handler that keeps reading while a run longer than the receive ring comes in takes bytes
+// the check has not walked: it can take the whole run, none of the frames it took raises an
+// event afterwards, and a frame after the run is found as usual.
+TEST_F(TriggerDispatchTest, LongHandlerTakingARunLongerThanTheRingLeavesNoStaleEvents) {
+    port_.AddTriggerString(kHead, false);
+    port_.OnTriggerAvail = nullptr;
+    Bytes run;
+    for (int i = 0; i < 2000; ++i) {
+        Bytes frame = kFrame;
+        frame[3] = static_cast<uint8_t>(0x50 | (i & 0x0F));  // tells the frames apart
+        run.insert(run.end(), frame.begin(), frame.end());
+    }
+    Bytes taken;
+    int events = 0;
+    onData_ = [&](TSerialPort& cp, uint16_t) {
+        if (++events > 1) return;
+        // Well inside the delivery limit, without processing events.
+        const auto deadline = std::chrono::steady_clock::now() + 2500ms;
+        while (taken.size() < run.size() && std::chrono::steady_clock::now() < deadline) {
+            Bytes chunk(cp.InputCount());
+            if (chunk.empty()) {
+                std::this_thread::sleep_for(1ms);
+                continue;
+            }
+            cp.ReadBlock(chunk.data(), static_cast<uint16_t>(chunk.size()));
+            taken.insert(taken.end(), chunk.begin(), chunk.end());
+        }
+    };
+    writer_ = std::thread([this, &run] {
+        for (size_t at = 0; at < run.size(); at += 700)
+            pty_.Write(Bytes(run.begin() + static_cast<long>(at),
+                             run.begin() + static_cast<long>(std::min(run.size(), at + 700))));
+    });
+    ASSERT_TRUE(pumpUntil([&] { return events > 0; }));
+    writer_.join();
+    PacedWait(500);
+    EXPECT_EQ(taken, run);
+    EXPECT_EQ(events, 1);
+    EXPECT_EQ(port_.InputCount(), 0);
+
+    log_.clear();
+    ASSERT_TRUE(pty_.Write(kFrame));
+    ASSERT_TRUE(pumpUntil([&] { return !log_.empty(); }));
+    PacedWait(100);
+    EXPECT_EQ(log_, (std::vector<std::string>{"data 8 waiting 7"}));
 }
 
 TEST_F(TriggerDispatchTest, GarbageAheadIsAnnouncedFirstAndStaysWaiting) {
@@ -311,10 +379,16 @@ TEST_F(TriggerDispatchTest, RandomSplitsRaiseOneEventPerFrameAndKeepTheBytes) {
         received.insert(received.end(), chunk.begin(), chunk.end());
     };
     int events = 0;
+    // Each handler takes its frame up to the end byte and leaves the next one to its event.
     onData_ = [&](TSerialPort& cp, uint16_t) {
         ++events;
-        for (int turn = 0; turn < 31 && cp.InputCount() < 7; ++turn) PacedWait(10);
-        takeAll(cp);
+        for (int turn = 0; turn < 31; ++turn) {
+            while (cp.InputCount() > 0) {
+                received.push_back(cp.ReadByte());
+                if (received.back() == 0xDF) return;
+            }
+            PacedWait(10);
+        }
     };
     std::mt19937 rng(808);
     Bytes stream;

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <thread>
 #include <numeric>
 
 #include "sim/frame_codec.h"
@@ -182,11 +184,12 @@ TEST_F(SimTest, TraceLogsBothDirectionsWithRate) {
     ASSERT_EQ(Ask(Request(0xB7), 15).size(), 15u);
     board.Stop();
     std::lock_guard lock(mu);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[0].find(" rx   9600 C1 B7 E1 50 50 A0 DF (noise)"), std::string::npos)
-        << lines[0];
-    EXPECT_NE(lines[1].find(" rx   9600 C1 B7 E1 50 50 A0 DF"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find(" tx   9600 C1 B7 E5"), std::string::npos) << lines[2];
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find(" --   9600 (opened)"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(" rx   9600 C1 B7 E1 50 50 A0 DF (noise)"), std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[2].find(" rx   9600 C1 B7 E1 50 50 A0 DF"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find(" tx   9600 C1 B7 E5"), std::string::npos) << lines[3];
 }
 
 TEST_F(SimTest, InputChangeSendsFrameOnlyOnChange) {
@@ -413,10 +416,106 @@ TEST_F(SimTest, BytesForAClosedPortAreLost) {
     line_.reset();
     board.SetInputs(0x02);  // while nobody listens
     ASSERT_TRUE(board.WaitForSent(22, 1s));
-    EXPECT_FALSE(board.WireLog().back().understood);
+    const auto log = board.WireLog();
+    const auto lastSent = std::find_if(log.rbegin(), log.rend(), [](const WireEvent& e) {
+        return e.kind == WireEvent::Kind::Bytes && e.sent;
+    });
+    ASSERT_NE(lastSent, log.rend());
+    EXPECT_FALSE(lastSent->understood);
     line_ = std::make_unique<SlaveLine>(options_.link, B9600);
     EXPECT_TRUE(line_->ReadFor(100ms).empty());
     EXPECT_EQ(Ask(Request(0xB1), 7), EncodeFrame(0xB1, {0x02}));
+}
+
+// A slow board: nothing comes back before it has worked on the command, and the answers keep
+// the order of the commands.
+TEST_F(SimTest, ReplyDelayHoldsEveryAnswerBackInOrder) {
+    options_.replyDelay = 150ms;
+    auto& board = Start();
+    const auto asked = std::chrono::steady_clock::now();
+    Bytes both = Request(0xB3);
+    const Bytes second = Request(0xB1);
+    both.insert(both.end(), second.begin(), second.end());
+    line_->Write(both);
+    EXPECT_TRUE(line_->ReadFor(100ms).empty()) << "answered before the board's work was done";
+    const Bytes replies = line_->Read(14, 1s);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 150ms);
+    EXPECT_EQ(replies, [] {
+        Bytes b = EncodeFrame(0xB3, {0x05});
+        const Bytes c = EncodeFrame(0xB1, {0x81});
+        b.insert(b.end(), c.begin(), c.end());
+        return b;
+    }());
+
+    // Changed at run time, and a reset drops the answer still being worked on.
+    board.SetReplyDelay(0ms);
+    EXPECT_EQ(Ask(Request(0xB7), 15).size(), 15u);
+    board.SetReplyDelay(200ms);
+    Bytes resetAfterAsk = Request(0xB7);
+    const Bytes reset = Request(0xBA);
+    resetAfterAsk.insert(resetAfterAsk.end(), reset.begin(), reset.end());
+    line_->Write(resetAfterAsk);
+    EXPECT_TRUE(line_->ReadFor(400ms).empty());
+    EXPECT_EQ(board.ResetCount(), 1);
+}
+
+TEST_F(SimTest, ReplyDelayAlsoHoldsBackProbeAnswersAndEchoes) {
+    options_.bootloader = true;
+    options_.replyDelay = 120ms;
+    Start(B19200);
+    line_->Write({0x78});
+    EXPECT_TRUE(line_->ReadFor(80ms).empty());
+    EXPECT_EQ(line_->Read(2, 1s), (Bytes{0x00, 0x1E}));
+    Bytes block(64, 0x02);
+    block.push_back(0x80);
+    block.push_back(0x00);
+    line_->Write(block);
+    EXPECT_TRUE(line_->ReadFor(80ms).empty());
+    EXPECT_EQ(line_->Read(2, 1s), (Bytes{0x80, 0x00}));
+}
+
+// The byte of the answer to 0xB8 is what the program sends back with 0xB7.
+TEST_F(SimTest, B8AnswerEchoesOrCarriesTheChosenByte) {
+    auto& board = Start();
+    EXPECT_EQ(Ask(Request(0xB8, 0x00), 7), EncodeFrame(0xB8, {0x00}));
+    EXPECT_EQ(Ask(Request(0xB9, 0x07), 7), EncodeFrame(0xB9, {0x07}));
+    board.SetB8Reply(0x5A);
+    EXPECT_EQ(Ask(Request(0xB8, 0x00), 7), EncodeFrame(0xB8, {0x5A}));
+    EXPECT_EQ(Ask(Request(0xB9, 0x07), 7), EncodeFrame(0xB9, {0x07})) << "0xB9 still echoes";
+    board.SetB8Reply(std::nullopt);
+    EXPECT_EQ(Ask(Request(0xB8, 0x33), 7), EncodeFrame(0xB8, {0x33}));
+}
+
+// The record shows when the program opened and closed its side and when each frame came.
+TEST_F(SimTest, RecordTimesOpensClosesAndFrames) {
+    auto& board = Start();
+    std::this_thread::sleep_for(30ms);
+    line_->Write(Request(0xB1, 0x42));
+    ASSERT_TRUE(board.WaitForSent(7, 1s));
+    line_.reset();
+    const auto until = std::chrono::steady_clock::now() + 1s;
+    auto closed = [&] {
+        for (const auto& e : board.WireLog())
+            if (e.kind == WireEvent::Kind::Closed) return true;
+        return false;
+    };
+    while (!closed() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(2ms);
+
+    std::vector<WireEvent::Kind> kinds;
+    for (const auto& e : board.WireLog()) kinds.push_back(e.kind);
+    using K = WireEvent::Kind;
+    ASSERT_GE(kinds.size(), 4u);
+    EXPECT_EQ(kinds.front(), K::Opened);
+    EXPECT_EQ(kinds.back(), K::Closed);
+    const auto log = board.WireLog();
+    for (size_t i = 1; i < log.size(); ++i) EXPECT_LE(log[i - 1].time, log[i].time);
+
+    const auto frames = board.FramesReceived();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].command, 0xB1);
+    EXPECT_EQ(frames[0].payload, Bytes{0x42});
+    EXPECT_GE(frames[0].time - log.front().time, 25ms) << "the frame came 30 ms after the open";
 }
 
 TEST_F(SimTest, PacingTakesWireTime) {

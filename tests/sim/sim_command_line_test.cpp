@@ -51,6 +51,21 @@ TEST(SimCommandLine, TakesOptions) {
     EXPECT_EQ(cl.faults[1], std::make_pair(FaultKind::NoEcho, 0));
 }
 
+TEST(SimCommandLine, TakesReplyDelayAndB8Answer) {
+    auto cl = ParseCommandLine({"--link", "/tmp/x", "--reply-delay", "250", "--b8-reply", "0x5A"}, "");
+    ASSERT_EQ(cl.error, "");
+    EXPECT_EQ(cl.options.replyDelay, std::chrono::milliseconds(250));
+    EXPECT_EQ(cl.options.b8Reply, std::optional<uint8_t>(0x5A));
+    const auto plain = ParseCommandLine({"--link", "/tmp/x"}, "");
+    EXPECT_EQ(plain.options.replyDelay, std::chrono::milliseconds(0));
+    EXPECT_FALSE(plain.options.b8Reply.has_value()) << "echo by default";
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"--link", "/tmp/x", "--reply-delay"},
+             {"--link", "/tmp/x", "--reply-delay", "-1"},
+             {"--link", "/tmp/x", "--b8-reply", "256"}})
+        EXPECT_FALSE(ParseCommandLine(bad, "").error.empty()) << bad.back();
+}
+
 TEST(SimConsole, CommandsChangeTheBoard) {
     BoardSimulator board;
     EXPECT_TRUE(RunConsoleCommand(board, "inputs 0x81").ok);
@@ -65,9 +80,18 @@ TEST(SimConsole, CommandsChangeTheBoard) {
     EXPECT_TRUE(board.Faults().empty());
     EXPECT_TRUE(RunConsoleCommand(board, "silent on").ok);
     EXPECT_TRUE(board.Silent());
+    EXPECT_TRUE(RunConsoleCommand(board, "reply-delay 120").ok);
+    EXPECT_EQ(board.ReplyDelay(), std::chrono::milliseconds(120));
+    EXPECT_TRUE(RunConsoleCommand(board, "b8-reply 0x5A").ok);
+    EXPECT_EQ(board.B8Reply(), std::optional<uint8_t>(0x5A));
+    EXPECT_NE(RunConsoleCommand(board, "status").text.find("reply delay 120 ms, b8 reply 0x5A"),
+              std::string::npos);
+    EXPECT_TRUE(RunConsoleCommand(board, "b8-reply echo").ok);
+    EXPECT_FALSE(board.B8Reply().has_value());
     EXPECT_TRUE(RunConsoleCommand(board, "quit").quit);
     for (const char* bad :
-         {"inputs", "inputs 300", "silent maybe", "fault wrong", "version 1", "launch"})
+         {"inputs", "inputs 300", "silent maybe", "fault wrong", "version 1", "launch",
+          "reply-delay", "reply-delay soon", "b8-reply 300", "b8-reply"})
         EXPECT_FALSE(RunConsoleCommand(board, bad).ok) << bad;
 }
 

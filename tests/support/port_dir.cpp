@@ -15,6 +15,12 @@ TempPortDir::TempPortDir() {
         hadPrevious_ = true;
     }
     ::setenv("SWB808_PORT_DIR", path_.c_str(), 1);
+    std::filesystem::create_directory(LockDir());
+    if (const char* old = std::getenv("SWB808_LOCK_DIR")) {
+        previousLocks_ = old;
+        hadPreviousLocks_ = true;
+    }
+    ::setenv("SWB808_LOCK_DIR", LockDir().c_str(), 1);
 }
 
 TempPortDir::~TempPortDir() {
@@ -22,6 +28,10 @@ TempPortDir::~TempPortDir() {
         ::setenv("SWB808_PORT_DIR", previous_.c_str(), 1);
     else
         ::unsetenv("SWB808_PORT_DIR");
+    if (hadPreviousLocks_)
+        ::setenv("SWB808_LOCK_DIR", previousLocks_.c_str(), 1);
+    else
+        ::unsetenv("SWB808_LOCK_DIR");
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }
