@@ -66,7 +66,8 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
     if (it == kCommands.end())
         throw UsageError{"unknown command '" + word.toStdString() + "' (see --help)"};
     request.command = it->second;
-    const bool configSet = request.command == Command::Config && !rest.isEmpty() && rest[0] == "set";
+    const bool configSet =
+        request.command == Command::Config && !rest.isEmpty() && rest[0] == "set";
     if (configSet) request.command = Command::ConfigSet;
 
     QCommandLineParser p;
@@ -122,10 +123,14 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
                     throw UsageError{"relay: N is 1..8 or all"};
             }
             const QString a = positional[1];
-            if (a == "on") request.action = RelayAction::On;
-            else if (a == "off") request.action = RelayAction::Off;
-            else if (a == "toggle") request.action = RelayAction::Toggle;
-            else throw UsageError{"relay: on, off or toggle"};
+            if (a == "on")
+                request.action = RelayAction::On;
+            else if (a == "off")
+                request.action = RelayAction::Off;
+            else if (a == "toggle")
+                request.action = RelayAction::Toggle;
+            else
+                throw UsageError{"relay: on, off or toggle"};
             break;
         }
         case Command::Relays: {
@@ -186,7 +191,8 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
             if (f.Status() == ExitStatus::Usage) throw UsageError{f.what()};
         }
     }
-    const bool severalBoards = request.command == Command::Scan || request.command == Command::Flash;
+    const bool severalBoards =
+        request.command == Command::Scan || request.command == Command::Flash;
     if (!severalBoards && request.ports.size() > 1)
         throw UsageError{word.toStdString() + " takes one --port"};
     return request;

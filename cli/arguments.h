@@ -30,14 +30,14 @@ struct Request {
     RelayAction action = RelayAction::Toggle;
     int mask = 0;  // relays
 
-    std::optional<int> count;         // watch --count
-    std::optional<double> timeoutS;   // watch --timeout
+    std::optional<int> count;        // watch --count
+    std::optional<double> timeoutS;  // watch --timeout
 
-    std::optional<int> newBaud;            // config set --baud
+    std::optional<int> newBaud;  // config set --baud
     std::optional<DelaySetting> errorReport;
     std::optional<DelaySetting> retry;
     std::optional<bool> keepRelays;
-    bool resetAfter = false;               // config set --reset
+    bool resetAfter = false;  // config set --reset
 
     std::string file;         // flash
     bool bootloader = false;  // flash --bootloader

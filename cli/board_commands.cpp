@@ -54,8 +54,8 @@ void PrintRelays(BoardLink& link, Output& out) {
 // tried first.
 void ResetAndFind(BoardLink& link, int expected) {
     if (!link.Reset(RatesStartingWith(expected)))
-        throw CliFailure(ExitStatus::NoBoard,
-                         "the board did not answer on " + link.Target().Name() + " after its restart");
+        throw CliFailure(ExitStatus::NoBoard, "the board did not answer on " +
+                                                  link.Target().Name() + " after its restart");
 }
 
 }  // namespace
@@ -77,8 +77,10 @@ ExitStatus RunInfo(const Request& request, Output& out) {
     out.Text("board:        " + Where(link));
     out.Text("firmware:     " + BoardTextUtf8(p.FirmwareVersion));
     out.Text("identity:     " + BoardTextUtf8(p.DeviceId));
-    out.Text("relays:       " + HexByte(p.RelayState) + " (on: " + BitNumbersText(p.RelayState) + ")");
-    out.Text("inputs:       " + HexByte(p.OptoState) + " (active: " + BitNumbersText(p.OptoState) + ")");
+    out.Text("relays:       " + HexByte(p.RelayState) + " (on: " + BitNumbersText(p.RelayState) +
+             ")");
+    out.Text("inputs:       " + HexByte(p.OptoState) + " (active: " + BitNumbersText(p.OptoState) +
+             ")");
     out.Text("supply:       " + SupplyText(p.VccRaw));
     out.Text(ConfigText(p.DeviceConfig));
     Remember(link, out);
@@ -91,9 +93,15 @@ ExitStatus RunRelay(const Request& request, Output& out) {
     const uint8_t bits = request.relay == 0 ? 0xFF : uint8_t(1u << (request.relay - 1));
     uint8_t mask = link.Protocol().RelayState;
     switch (request.action) {
-        case RelayAction::On: mask |= bits; break;
-        case RelayAction::Off: mask &= uint8_t(~bits); break;
-        case RelayAction::Toggle: mask ^= bits; break;
+        case RelayAction::On:
+            mask |= bits;
+            break;
+        case RelayAction::Off:
+            mask &= uint8_t(~bits);
+            break;
+        case RelayAction::Toggle:
+            mask ^= bits;
+            break;
     }
     link.WriteRelays(mask);
     PrintRelays(link, out);

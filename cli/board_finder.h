@@ -35,5 +35,4 @@ struct FoundBoard {
 FoundBoard FindBoard(const BoardChoice& choice, const std::optional<RememberedBoard>& remembered,
                      Presence presence, const std::function<void(const std::string&)>& warn);
 
-
 }  // namespace swb808::cli

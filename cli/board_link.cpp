@@ -51,7 +51,8 @@ BoardLink::BoardLink(PortTarget target)
     session_.AttachTo(queue_);
     // Ctrl-C inside a handler's wait ends the handler; the wait around it ends the command.
     SetHandlerErrorReporter([](const std::string& message) {
-        if (message != Interrupted().what()) std::fprintf(stderr, "swb808ctl: %s\n", message.c_str());
+        if (message != Interrupted().what())
+            std::fprintf(stderr, "swb808ctl: %s\n", message.c_str());
     });
 }
 

@@ -85,10 +85,10 @@ std::string ConfigText(const std::array<uint8_t, 6>& c) {
         return off ? "off (delay " + std::to_string(seconds) + " s kept)"
                    : "after " + std::to_string(seconds) + " s";
     };
-    std::string s = "stored rate:  " +
-                    (rate ? std::to_string(*rate) + " Bd"
-                          : "unknown (index " + std::to_string(c[0]) + ")") +
-                    "\n";
+    std::string s =
+        "stored rate:  " +
+        (rate ? std::to_string(*rate) + " Bd" : "unknown (index " + std::to_string(c[0]) + ")") +
+        "\n";
     s += "error report: " + delay(c[5] & kCfgIgnoreErrors, Word(c[1], c[2])) + "\n";
     s += "retry:        " + delay(c[5] & kCfgNoRetry, Word(c[3], c[4])) + "\n";
     s += std::string("keep relays:  ") + ((c[5] & kCfgKeepRelays) ? "on" : "off");

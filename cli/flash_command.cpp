@@ -112,7 +112,8 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
                     outcome.status = ExitStatus::PortError;
                     outcome.error = choice.ports.front().Name() + ": " + failure->text;
                     if (failure->code == ecAlreadyOpen)
-                        outcome.error = choice.ports.front().Name() + " is in use by another program";
+                        outcome.error =
+                            choice.ports.front().Name() + " is in use by another program";
                 }
                 break;
             }
@@ -201,12 +202,12 @@ ExitStatus RunFlash(const Request& request, Output& out) {
             ++succeeded;
             char secs[32];
             std::snprintf(secs, sizeof secs, "%.1f", o.seconds);
-            out.Text(o.port.Name() + ": flashed " + std::to_string(kBlocks) + " blocks in " +
-                     secs + " s");
+            out.Text(o.port.Name() + ": flashed " + std::to_string(kBlocks) + " blocks in " + secs +
+                     " s");
             // The board restarts at its stored rate: after the firmware's own update that is
             // the rate it answered at; the loader's rate says nothing about it.
             const auto remembered = LoadRememberedBoard();
-            const int baud = !o.bootloader ? o.baud
+            const int baud = !o.bootloader                              ? o.baud
                              : remembered && remembered->port == o.port ? remembered->baud
                                                                         : 0;
             if (!several) SaveRememberedBoard({o.port, baud});

@@ -11,7 +11,8 @@ namespace swb808::cli {
 namespace {
 
 std::atomic<int> interrupts{0};
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free counter");
+static_assert(std::atomic<int>::is_always_lock_free,
+              "the signal handler needs a lock-free counter");
 
 struct PhaseState {
     std::function<bool()> inBlocks;

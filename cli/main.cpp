@@ -14,16 +14,26 @@ namespace swb808::cli {
 
 ExitStatus RunCommand(const Request& request, Output& out) {
     switch (request.command) {
-        case Command::Scan: return RunScan(request, out);
-        case Command::Info: return RunInfo(request, out);
-        case Command::Relay: return RunRelay(request, out);
-        case Command::Relays: return RunRelays(request, out);
-        case Command::Inputs: return RunInputs(request, out);
-        case Command::Watch: return RunWatch(request, out);
-        case Command::Config: return RunConfig(request, out);
-        case Command::ConfigSet: return RunConfigSet(request, out);
-        case Command::Reset: return RunReset(request, out);
-        case Command::Flash: return RunFlash(request, out);
+        case Command::Scan:
+            return RunScan(request, out);
+        case Command::Info:
+            return RunInfo(request, out);
+        case Command::Relay:
+            return RunRelay(request, out);
+        case Command::Relays:
+            return RunRelays(request, out);
+        case Command::Inputs:
+            return RunInputs(request, out);
+        case Command::Watch:
+            return RunWatch(request, out);
+        case Command::Config:
+            return RunConfig(request, out);
+        case Command::ConfigSet:
+            return RunConfigSet(request, out);
+        case Command::Reset:
+            return RunReset(request, out);
+        case Command::Flash:
+            return RunFlash(request, out);
     }
     return ExitStatus::Usage;
 }

@@ -64,8 +64,9 @@ PortTarget ParsePortTarget(const std::string& text) {
         if (device == text || CanonicalDevice(device) == wanted) return PortTarget{n, device};
     }
     throw CliFailure(ExitStatus::PortError,
-                     text + " is not one of the ports COM1-COM16 (see the port table in the "
-                            "README or set SWB808_PORT_DIR)");
+                     text +
+                         " is not one of the ports COM1-COM16 (see the port table in the "
+                         "README or set SWB808_PORT_DIR)");
 }
 
 }  // namespace swb808::cli

@@ -42,8 +42,7 @@ void TransferProgress::Update(size_t board, int blocksDone) {
     const auto now = std::chrono::steady_clock::now();
     if (blocksDone == 0) started_[board] = now;
     const double elapsed = std::chrono::duration<double>(now - started_[board]).count();
-    const double left =
-        blocksDone > 0 ? elapsed / blocksDone * (total_ - blocksDone) : -1.0;
+    const double left = blocksDone > 0 ? elapsed / blocksDone * (total_ - blocksDone) : -1.0;
     if (bar_) {
         out_.Redraw(int(names_.size() - board), BarText(names_[board], blocksDone, total_, left));
         return;

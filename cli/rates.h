@@ -8,9 +8,8 @@
 
 namespace swb808::cli {
 
-inline constexpr std::array<int, 14> kBoardRates = {300,   600,   1200,  2400,  4800,
-                                                    9600,  14400, 19200, 28800, 38400,
-                                                    57600, 76800, 115200, 230400};
+inline constexpr std::array<int, 14> kBoardRates = {
+    300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 76800, 115200, 230400};
 inline constexpr int kBootloaderRate = 19200;
 
 // The index of a rate in the list, or nullopt.

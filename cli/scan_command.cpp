@@ -22,7 +22,7 @@ struct PortResult {
     int baud = 0;
     std::string firmware;
     std::string identity;
-    std::string error;         // a port failure, if any
+    std::string error;  // a port failure, if any
     bool interrupted = false;
 };
 

@@ -33,11 +33,10 @@ ExitStatus RunWatch(const Request& request, Output& out) {
              " Bd, inputs " + HexByte(state) + " (active: " + BitNumbersText(state) +
              "); Ctrl-C ends");
     using Clock = std::chrono::steady_clock;
-    const auto deadline =
-        request.timeoutS
-            ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                 std::chrono::duration<double>(*request.timeoutS))
-            : Clock::time_point::max();
+    const auto deadline = request.timeoutS
+                              ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(*request.timeoutS))
+                              : Clock::time_point::max();
     int changes = 0;
     // The session's input-change handler reads the frames; the scan registered its trigger,
     // a single read did not.
@@ -47,16 +46,15 @@ ExitStatus RunWatch(const Request& request, Output& out) {
         state = next;
         if (changed == 0 || (request.count && changes >= *request.count)) return;
         ++changes;
-                const QString time =
-                    QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-                QJsonObject o;
-                o["time"] = time;
-                o["inputs"] = state;
-                o["inputs_active"] = BitNumbers(state);
-                o["changed"] = BitNumbers(changed);
-                out.JsonLine(o);
-                out.Text(time.toStdString() + "  inputs " + HexByte(state) + " (active: " +
-                         BitNumbersText(state) + ")  changed: " + BitNumbersText(changed));
+        const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+        QJsonObject o;
+        o["time"] = time;
+        o["inputs"] = state;
+        o["inputs_active"] = BitNumbers(state);
+        o["changed"] = BitNumbers(changed);
+        out.JsonLine(o);
+        out.Text(time.toStdString() + "  inputs " + HexByte(state) +
+                 " (active: " + BitNumbersText(state) + ")  changed: " + BitNumbersText(changed));
     };
     try {
         while (Clock::now() < deadline && (!request.count || changes < *request.count)) {

@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -23,7 +23,8 @@ namespace {
 struct Dir {
     std::string path, ports, state;
     Dir() {
-        std::string p = (std::filesystem::temp_directory_path() / "swb808-clibench-XXXXXX").string();
+        std::string p =
+            (std::filesystem::temp_directory_path() / "swb808-clibench-XXXXXX").string();
         path = ::mkdtemp(p.data());
         ports = path + "/ports";
         state = path + "/state";
@@ -58,9 +59,10 @@ void Relay() {
     // Open: 10 ms before and after; the reply wait 300000/115200 = 2 ms; the receive's first
     // 10 ms turn; 22 bytes on the wire (wake, 0xB3 frame, its reply, 0xB2 frame) at 86.8 us.
     const double floor = 10 + 10 + 2 + 10 + 22 * 10.0 / 115200 * 1000;
-    std::printf("relay 3 on, 115200 Bd, 50 runs: median %.1f ms, p99 %.1f ms, floor %.1f ms, "
-                "goal <= %.1f ms\n",
-                Percentile(ms, 0.5), Percentile(ms, 0.99), floor, floor + 15);
+    std::printf(
+        "relay 3 on, 115200 Bd, 50 runs: median %.1f ms, p99 %.1f ms, floor %.1f ms, "
+        "goal <= %.1f ms\n",
+        Percentile(ms, 0.5), Percentile(ms, 0.99), floor, floor + 15);
 }
 
 void Scan() {
@@ -78,9 +80,10 @@ void Scan() {
     const double all = RunMs(d, {"--json", "scan"});
     // The slowest single port: a silent one, searched at all 14 rates.
     const double one = RunMs(d, {"--json", "--port", "COM1", "scan"});
-    std::printf("scan, 16 ports (boards at 19200/57600/115200, 13 silent): %.0f ms; slowest single "
-                "port alone: %.0f ms; ratio %.2f (goal <= 1.2)\n",
-                all, one, all / one);
+    std::printf(
+        "scan, 16 ports (boards at 19200/57600/115200, 13 silent): %.0f ms; slowest single "
+        "port alone: %.0f ms; ratio %.2f (goal <= 1.2)\n",
+        all, one, all / one);
 }
 
 void Flash() {
@@ -92,14 +95,16 @@ void Flash() {
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 6144);
     std::vector<std::unique_ptr<SimProcess>> boards;
     for (int com = 1; com <= 4; ++com)
-        boards.push_back(std::make_unique<SimProcess>(d.ports, com, std::vector<std::string>{"--bootloader"}));
+        boards.push_back(
+            std::make_unique<SimProcess>(d.ports, com, std::vector<std::string>{"--bootloader"}));
     const double one = RunMs(d, {"--port", "COM1", "flash", file, "--bootloader"});
     for (int com = 1; com <= 4; ++com) boards[size_t(com - 1)]->Command("bootloader");
     const double four = RunMs(d, {"--port", "COM1", "--port", "COM2", "--port", "COM3", "--port",
                                   "COM4", "flash", file, "--bootloader"});
-    std::printf("flash through the bootloader at 19200 Bd: one board %.0f ms, four at once %.0f ms, "
-                "ratio %.2f (goal <= 1.2)\n",
-                one, four, four / one);
+    std::printf(
+        "flash through the bootloader at 19200 Bd: one board %.0f ms, four at once %.0f ms, "
+        "ratio %.2f (goal <= 1.2)\n",
+        one, four, four / one);
 }
 
 }  // namespace
@@ -108,8 +113,11 @@ int main(int argc, char** argv) {
     std::vector<std::string> what(argv + 1, argv + argc);
     if (what.empty()) what = {"relay", "scan", "flash"};
     for (const auto& w : what) {
-        if (w == "relay") Relay();
-        else if (w == "scan") Scan();
-        else if (w == "flash") Flash();
+        if (w == "relay")
+            Relay();
+        else if (w == "scan")
+            Scan();
+        else if (w == "flash")
+            Flash();
     }
 }

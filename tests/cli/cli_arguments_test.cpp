@@ -64,7 +64,8 @@ TEST(CliArguments, RejectsBadCommandLines) {
 }
 
 TEST(CliArguments, TakesGlobalOptionsBeforeAndAfterTheCommand) {
-    const auto r = Parse({"--json", "--port", "COM3", "relay", "3", "on", "--baud", "115200", "-q"});
+    const auto r =
+        Parse({"--json", "--port", "COM3", "relay", "3", "on", "--baud", "115200", "-q"});
     ASSERT_TRUE(r.request) << r.error;
     EXPECT_EQ(r.request->command, Command::Relay);
     EXPECT_EQ(r.request->ports, std::vector<std::string>{"COM3"});
@@ -103,15 +104,17 @@ TEST(CliArguments, ConfigSetBaudIsTheNewRateAndTheLineRateGoesFirst) {
 
 TEST(CliArguments, MasksInDecimalAndHex) {
     const std::vector<std::pair<std::string, std::optional<int>>> cases = {
-        {"0", 0}, {"255", 255}, {"0x81", 0x81}, {"0XfF", 255}, {"5", 5},
-        {"256", std::nullopt}, {"0x100", std::nullopt}, {"abc", std::nullopt}, {"", std::nullopt},
+        {"0", 0},           {"255", 255},          {"0x81", 0x81},          {"0XfF", 255},
+        {"5", 5},           {"256", std::nullopt}, {"0x100", std::nullopt}, {"abc", std::nullopt},
+        {"", std::nullopt},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(ParseMask(QString::fromStdString(text)), expected) << text;
 }
 
 TEST(CliArguments, SeveralPortsForScanAndFlash) {
-    const auto r = Parse({"--port", "COM1", "--port", "/dev/ttyUSB0", "flash", "fw.bin", "--bootloader"});
+    const auto r =
+        Parse({"--port", "COM1", "--port", "/dev/ttyUSB0", "flash", "fw.bin", "--bootloader"});
     ASSERT_TRUE(r.request) << r.error;
     EXPECT_EQ(r.request->ports.size(), 2u);
     EXPECT_EQ(r.request->file, "fw.bin");
@@ -153,8 +156,9 @@ TEST_F(CliPorts, RememberedBoardRoundTripAndDamagedFiles) {
     EXPECT_EQ(loaded->port.com, 5);
     EXPECT_EQ(loaded->baud, 57600);
 
-    for (const char* damaged : {"", "not json", "[1,2]", "{\"port\": \"COM99\"}",
-                                "{\"port\": \"COM5\", \"device\": \"/elsewhere\", \"baud\": 9600}"}) {
+    for (const char* damaged :
+         {"", "not json", "[1,2]", "{\"port\": \"COM99\"}",
+          "{\"port\": \"COM5\", \"device\": \"/elsewhere\", \"baud\": 9600}"}) {
         std::ofstream(RememberedBoardPath()) << damaged;
         EXPECT_FALSE(LoadRememberedBoard()) << damaged;
     }

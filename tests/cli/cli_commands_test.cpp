@@ -40,7 +40,8 @@ TEST_F(CliCommands, InfoReportsTheWholeQueryAsJson) {
     EXPECT_EQ(o["device"].toString().toStdString(), ComPath(3));
     EXPECT_EQ(o["baud"].toInt(), 115200);
     EXPECT_EQ(o["firmware"].toString(), "1.07a");
-    EXPECT_TRUE(o["identity"].toString().startsWith("SWB808")) << o["identity"].toString().toStdString();
+    EXPECT_TRUE(o["identity"].toString().startsWith("SWB808"))
+        << o["identity"].toString().toStdString();
     EXPECT_EQ(o["relays"].toInt(), 5);
     EXPECT_EQ(o["relays_on"].toArray(), Numbers({1, 3}));
     EXPECT_EQ(o["inputs"].toInt(), 0x81);
@@ -108,8 +109,9 @@ TEST_F(CliCommands, InputsAndConfigRead) {
 
 TEST_F(CliCommands, ConfigSetWritesTheRecordWithItsChecksum) {
     SimProcess& board = Board(3, {"--baud", "115200"});
-    const CtlResult r = Run(With(With({"--json"}, kFast), {"config", "set", "--error-report", "off",
-                                                          "--retry", "513", "--keep-relays", "on"}));
+    const CtlResult r =
+        Run(With(With({"--json"}, kFast), {"config", "set", "--error-report", "off", "--retry",
+                                           "513", "--keep-relays", "on"}));
     ASSERT_EQ(r.status, 0) << r.err;
     // The board stores a record only with a right checksum: 0C 02 00 01 02 05.
     EXPECT_NE(board.Status().find("config 0x0C 0x02 0x00 0x01 0x02 0x05"), std::string::npos)
@@ -123,7 +125,8 @@ TEST_F(CliCommands, ConfigSetWritesTheRecordWithItsChecksum) {
 
 TEST_F(CliCommands, ConfigSetWithResetFindsTheBoardAtItsNewRate) {
     SimProcess& board = Board(3, {"--baud", "115200"});
-    const CtlResult r = Run(With(With({"--json"}, kFast), {"config", "set", "--baud", "57600", "--reset"}));
+    const CtlResult r =
+        Run(With(With({"--json"}, kFast), {"config", "set", "--baud", "57600", "--reset"}));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.Json()["baud"].toInt(), 57600);
     EXPECT_EQ(r.Json()["config"].toObject()["baud"].toInt(), 57600);

@@ -70,7 +70,8 @@ std::string MakeTempDir() {
 
 }  // namespace
 
-SimProcess::SimProcess(const std::string& portDir, int com, const std::vector<std::string>& options) {
+SimProcess::SimProcess(const std::string& portDir, int com,
+                       const std::vector<std::string>& options) {
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
     std::vector<std::string> argv{SWB808_SIM_EXE, "--link", portDir + "/com" + std::to_string(com)};

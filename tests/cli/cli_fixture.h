@@ -44,7 +44,9 @@ struct CtlResult {
     int status = -1;  // exit status, or 128 + signal
     std::string out;
     std::string err;
-    QJsonObject Json() const { return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object(); }
+    QJsonObject Json() const {
+        return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+    }
 };
 
 // A swb808ctl process that runs in the background.

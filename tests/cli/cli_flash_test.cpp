@@ -22,8 +22,10 @@ TEST_F(CliFlash, FileErrorsExitFourWithTheWindowsTexts) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {"short.bin", std::vector<uint8_t>(6143, 0), "Dies ist keine gültige Firmware-Datei, Abbruch!"},
-        {"long.bin", std::vector<uint8_t>(6145, 0), "Dies ist keine gültige Firmware-Datei, Abbruch!"},
+        {"short.bin", std::vector<uint8_t>(6143, 0),
+         "Dies ist keine gültige Firmware-Datei, Abbruch!"},
+        {"long.bin", std::vector<uint8_t>(6145, 0),
+         "Dies ist keine gültige Firmware-Datei, Abbruch!"},
         {"empty.bin", {}, "Dies ist keine gültige Firmware-Datei, Abbruch!"},
     };
     for (const Case& c : cases) {
