@@ -5,7 +5,7 @@
 # package_files.cmake.
 set(SWB808_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/swb808)
 
-install(TARGETS swb808 swb808-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS swb808 swb808ctl swb808-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.svg

@@ -1,0 +1,299 @@
+#include "cli/arguments.h"
+
+#include <QCommandLineParser>
+
+#include <map>
+
+#include "cli/exit_status.h"
+#include "cli/port_target.h"
+#include "cli/rates.h"
+
+namespace swb808::cli {
+
+namespace {
+
+const QCommandLineOption kPort("port", "", "P");
+const QCommandLineOption kBaud("baud", "", "B");
+const QCommandLineOption kJson("json");
+const QCommandLineOption kQuiet(QStringList{"quiet", "q"});
+const QCommandLineOption kHelp(QStringList{"help", "h"});
+const QCommandLineOption kVersion(QStringList{"version", "V"});
+const QCommandLineOption kCount("count", "", "N");
+const QCommandLineOption kTimeout("timeout", "", "S");
+const QCommandLineOption kErrorReport("error-report", "", "S");
+const QCommandLineOption kRetry("retry", "", "S");
+const QCommandLineOption kKeepRelays("keep-relays", "", "on|off");
+const QCommandLineOption kReset("reset");
+const QCommandLineOption kBootloader("bootloader");
+
+const std::map<QString, Command> kCommands = {
+    {"scan", Command::Scan},     {"info", Command::Info},     {"relay", Command::Relay},
+    {"relays", Command::Relays}, {"inputs", Command::Inputs}, {"watch", Command::Watch},
+    {"config", Command::Config}, {"reset", Command::Reset},   {"flash", Command::Flash},
+};
+
+struct UsageError {
+    std::string text;
+};
+
+std::optional<int> ParseBaud(const QString& text, bool autoAllowed) {
+    if (autoAllowed && text == "auto") return 0;
+    bool ok = false;
+    const int baud = text.toInt(&ok);
+    if (!ok || !RateIndex(baud)) return std::nullopt;
+    return baud;
+}
+
+const char* kRateChoices =
+    "300 600 1200 2400 4800 9600 14400 19200 28800 38400 57600 76800 115200 230400";
+
+DelaySetting ParseDelay(const QString& option, const QString& text, int min) {
+    if (text == "off") return {true, 0};
+    bool ok = false;
+    const int s = text.toInt(&ok);
+    if (!ok || s < min || s > 65535)
+        throw UsageError{"--" + option.toStdString() + ": off or seconds " + std::to_string(min) +
+                         "..65535"};
+    return {false, s};
+}
+
+void ExpectPositional(const QStringList& positional, int n, const std::string& usage) {
+    if (positional.size() != n) throw UsageError{"usage: swb808ctl " + usage};
+}
+
+Request ParseCommand(const QString& word, const QStringList& rest, Request request) {
+    const auto it = kCommands.find(word);
+    if (it == kCommands.end())
+        throw UsageError{"unknown command '" + word.toStdString() + "' (see --help)"};
+    request.command = it->second;
+    const bool configSet =
+        request.command == Command::Config && !rest.isEmpty() && rest[0] == "set";
+    if (configSet) request.command = Command::ConfigSet;
+
+    QCommandLineParser p;
+    p.addOptions({kPort, kJson, kQuiet});
+    switch (request.command) {
+        case Command::Watch:
+            p.addOptions({kBaud, kCount, kTimeout});
+            break;
+        case Command::ConfigSet:
+            // Here --baud is the board's new rate; the line's rate goes before the command.
+            p.addOptions({kBaud, kErrorReport, kRetry, kKeepRelays, kReset});
+            break;
+        case Command::Flash:
+            p.addOptions({kBaud, kBootloader});
+            break;
+        default:
+            p.addOption(kBaud);
+    }
+    if (!p.parse(QStringList{"swb808ctl"} + rest)) throw UsageError{p.errorText().toStdString()};
+
+    for (const QString& port : p.values(kPort)) request.ports.push_back(port.toStdString());
+    request.json = request.json || p.isSet(kJson);
+    request.quiet = request.quiet || p.isSet(kQuiet);
+    QStringList positional = p.positionalArguments();
+    if (configSet) positional.removeFirst();
+
+    if (p.values(kBaud).size() > 1)
+        throw UsageError{request.command == Command::ConfigSet
+                             ? "config set: --baud given twice (the line's rate goes before "
+                               "\"config\")"
+                             : "--baud given twice"};
+    if (p.isSet(kBaud)) {
+        if (request.command == Command::ConfigSet) {
+            const auto baud = ParseBaud(p.value(kBaud), false);
+            if (!baud) throw UsageError{std::string("config set --baud: one of ") + kRateChoices};
+            request.newBaud = baud;
+        } else {
+            const auto baud = ParseBaud(p.value(kBaud), true);
+            if (!baud) throw UsageError{std::string("--baud: auto or one of ") + kRateChoices};
+            request.baud = baud;
+        }
+    }
+
+    switch (request.command) {
+        case Command::Relay: {
+            ExpectPositional(positional, 2, "relay N|all on|off|toggle");
+            if (positional[0] == "all") {
+                request.relay = 0;
+            } else {
+                bool ok = false;
+                request.relay = positional[0].toInt(&ok);
+                if (!ok || request.relay < 1 || request.relay > 8)
+                    throw UsageError{"relay: N is 1..8 or all"};
+            }
+            const QString a = positional[1];
+            if (a == "on")
+                request.action = RelayAction::On;
+            else if (a == "off")
+                request.action = RelayAction::Off;
+            else if (a == "toggle")
+                request.action = RelayAction::Toggle;
+            else
+                throw UsageError{"relay: on, off or toggle"};
+            break;
+        }
+        case Command::Relays: {
+            ExpectPositional(positional, 1, "relays MASK");
+            const auto mask = ParseMask(positional[0]);
+            if (!mask) throw UsageError{"relays: MASK is 0..255, decimal or 0x hex"};
+            request.mask = *mask;
+            break;
+        }
+        case Command::Watch: {
+            ExpectPositional(positional, 0, "watch [--count N] [--timeout S]");
+            if (p.isSet(kCount)) {
+                bool ok = false;
+                const int n = p.value(kCount).toInt(&ok);
+                if (!ok || n < 1) throw UsageError{"--count: a number of changes, 1 or more"};
+                request.count = n;
+            }
+            if (p.isSet(kTimeout)) {
+                bool ok = false;
+                const double s = p.value(kTimeout).toDouble(&ok);
+                if (!ok || !(s > 0) || s > 1e7) throw UsageError{"--timeout: seconds above 0"};
+                request.timeoutS = s;
+            }
+            break;
+        }
+        case Command::ConfigSet: {
+            ExpectPositional(positional, 0,
+                             "config set [--baud N] [--error-report off|S] [--retry off|S] "
+                             "[--keep-relays on|off] [--reset]");
+            if (p.isSet(kErrorReport))
+                request.errorReport = ParseDelay("error-report", p.value(kErrorReport), 2);
+            if (p.isSet(kRetry)) request.retry = ParseDelay("retry", p.value(kRetry), 1);
+            if (p.isSet(kKeepRelays)) {
+                const QString v = p.value(kKeepRelays);
+                if (v != "on" && v != "off") throw UsageError{"--keep-relays: on or off"};
+                request.keepRelays = v == "on";
+            }
+            request.resetAfter = p.isSet(kReset);
+            if (!request.newBaud && !request.errorReport && !request.retry && !request.keepRelays &&
+                !request.resetAfter)
+                throw UsageError{"config set: nothing to change (see --help)"};
+            break;
+        }
+        case Command::Flash:
+            ExpectPositional(positional, 1, "flash FILE [--bootloader]");
+            request.file = positional[0].toStdString();
+            request.bootloader = p.isSet(kBootloader);
+            break;
+        default:
+            if (!positional.isEmpty())
+                throw UsageError{"unexpected argument '" + positional[0].toStdString() + "'"};
+    }
+    // Names are checked now; whether a device is there is the command's business.
+    for (const auto& port : request.ports) {
+        try {
+            ParsePortTarget(port);
+        } catch (const CliFailure& f) {
+            if (f.Status() == ExitStatus::Usage) throw UsageError{f.what()};
+        }
+    }
+    const bool severalBoards =
+        request.command == Command::Scan || request.command == Command::Flash;
+    if (!severalBoards && request.ports.size() > 1)
+        throw UsageError{word.toStdString() + " takes one --port"};
+    return request;
+}
+
+}  // namespace
+
+std::optional<int> ParseMask(const QString& text) {
+    bool ok = false;
+    const bool hex = text.startsWith("0x") || text.startsWith("0X");
+    const int v = hex ? text.mid(2).toInt(&ok, 16) : text.toInt(&ok, 10);
+    if (!ok || v < 0 || v > 255 || (hex && text.size() == 2)) return std::nullopt;
+    return v;
+}
+
+ParseResult ParseArguments(const QStringList& args) {
+    // Global options come before the command word; find it.
+    qsizetype commandAt = -1;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == "--port" || a == "--baud") {
+            ++i;
+        } else if (!a.startsWith('-')) {
+            commandAt = i;
+            break;
+        }
+    }
+    const QStringList globals = commandAt < 0 ? args : args.mid(0, commandAt);
+
+    QCommandLineParser p;
+    p.addOptions({kPort, kBaud, kJson, kQuiet, kHelp, kVersion});
+    ParseResult result;
+    if (!p.parse(globals)) {
+        result.error = p.errorText().toStdString();
+        return result;
+    }
+    if (p.isSet(kHelp)) {
+        result.output = UsageText();
+        return result;
+    }
+    if (p.isSet(kVersion)) {
+        result.output = std::string("swb808ctl ") + SWB808_VERSION + "\n";
+        return result;
+    }
+    if (commandAt < 0) {
+        result.error = "no command given (see --help)";
+        return result;
+    }
+    Request request;
+    for (const QString& port : p.values(kPort)) request.ports.push_back(port.toStdString());
+    request.json = p.isSet(kJson);
+    request.quiet = p.isSet(kQuiet);
+    try {
+        if (p.isSet(kBaud)) {
+            const auto baud = ParseBaud(p.value(kBaud), true);
+            if (!baud) throw UsageError{std::string("--baud: auto or one of ") + kRateChoices};
+            request.baud = baud;
+        }
+        result.request = ParseCommand(args[commandAt], args.mid(commandAt + 1), request);
+    } catch (const UsageError& e) {
+        result.error = e.text;
+    }
+    return result;
+}
+
+std::string UsageText() {
+    return R"(usage: swb808ctl [GLOBAL OPTIONS] COMMAND [ARGS]
+Controls an SWB808 relay/input board on a serial port from the shell.
+
+global options:
+  --port P        COM1..COM16 or a device path (/dev/ttyUSB0, /dev/serial/by-id/...);
+                  repeatable for scan and flash. Default: the remembered board, else a
+                  search of COM1-COM16
+  --baud B        300 600 1200 2400 4800 9600 14400 19200 28800 38400 57600 76800 115200
+                  230400, or auto (all 14). Default: the remembered rate, else auto
+  --json          machine-readable output (one JSON document; one object per line for watch)
+  --quiet, -q     print no results, progress or warnings; failures still go to stderr
+  --help, -h      this text
+  --version, -V   the tool's version
+
+commands:
+  scan                      find every board on the given ports (all 16 by default)
+  info                      version, identity, relays, inputs, supply, configuration
+  relay N|all on|off|toggle switch one relay (1..8) or all
+  relays MASK               set all eight relays at once (0..255, decimal or 0x hex)
+  inputs                    print the input state
+  watch [--count N] [--timeout S]
+                            one line per input change until Ctrl-C, N changes or S seconds
+  config                    print the configuration
+  config set [--baud N] [--error-report off|S] [--retry off|S] [--keep-relays on|off]
+             [--reset]      change the stored configuration; --reset restarts the board and
+                            finds it at its new rate (the line's rate goes before "config")
+  reset                     restart the board and find it again
+  flash FILE [--bootloader] replace the firmware (6144-byte image); several --port flash
+                            several boards at once
+
+exit status: 0 done, 1 usage, 2 no board found or no answer, 3 port error (missing, in use,
+no permission), 4 file error, 5 transfer failed, 130 interrupted.
+The window (swb808) and swb808ctl never use one port at the same time: each opens its port
+exclusively, and the other is told the port is in use.
+)";
+}
+
+}  // namespace swb808::cli

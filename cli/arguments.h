@@ -1,0 +1,60 @@
+#pragma once
+
+// The command line: `swb808ctl [GLOBAL OPTIONS] COMMAND [ARGS]`.
+
+#include <QStringList>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace swb808::cli {
+
+enum class Command { Scan, Info, Relay, Relays, Inputs, Watch, Config, ConfigSet, Reset, Flash };
+enum class RelayAction { On, Off, Toggle };
+
+// A delay of the configuration: off, or seconds.
+struct DelaySetting {
+    bool off = false;
+    int seconds = 0;
+};
+
+struct Request {
+    Command command = Command::Info;
+    std::vector<std::string> ports;  // --port, as given
+    std::optional<int> baud;         // --baud: nullopt not given, 0 auto
+    bool json = false;
+    bool quiet = false;
+
+    int relay = 0;  // relay: 1..8, 0 = all
+    RelayAction action = RelayAction::Toggle;
+    int mask = 0;  // relays
+
+    std::optional<int> count;        // watch --count
+    std::optional<double> timeoutS;  // watch --timeout
+
+    std::optional<int> newBaud;  // config set --baud
+    std::optional<DelaySetting> errorReport;
+    std::optional<DelaySetting> retry;
+    std::optional<bool> keepRelays;
+    bool resetAfter = false;  // config set --reset
+
+    std::string file;         // flash
+    bool bootloader = false;  // flash --bootloader
+};
+
+struct ParseResult {
+    std::optional<Request> request;
+    std::string error;   // a usage error (exit 1)
+    std::string output;  // --help or --version text (exit 0)
+};
+
+// `args` includes the program name first.
+ParseResult ParseArguments(const QStringList& args);
+
+std::string UsageText();
+
+// 0..255, decimal or 0x hex.
+std::optional<int> ParseMask(const QString& text);
+
+}  // namespace swb808::cli

@@ -1,0 +1,195 @@
+// The commands for one board: find it, do one thing, remember where it was.
+
+#include <QJsonObject>
+
+#include "cli/board_finder.h"
+#include "cli/board_report.h"
+#include "cli/commands.h"
+#include "cli/rates.h"
+#include "protocol/device_records.h"
+
+namespace swb808::cli {
+
+namespace {
+
+BoardChoice ChoiceOf(const Request& request) {
+    BoardChoice choice;
+    for (const auto& p : request.ports) choice.ports.push_back(ParsePortTarget(p));
+    choice.baud = request.baud;
+    return choice;
+}
+
+FoundBoard Find(const Request& request, Output& out, Presence presence) {
+    return FindBoard(ChoiceOf(request), LoadRememberedBoard(), presence,
+                     [&out](const std::string& line) { out.Warn(line); });
+}
+
+void Remember(const PortTarget& port, int baud, Output& out) {
+    if (!SaveRememberedBoard({port, baud}))
+        out.Warn("cannot remember the board in " + RememberedBoardPath());
+}
+
+void Remember(BoardLink& link, Output& out) {
+    Remember(link.Target(), link.Baud(), out);
+}
+
+std::string Where(BoardLink& link) {
+    return link.Target().Name() + " at " + std::to_string(link.Baud()) + " Bd";
+}
+
+QJsonObject RelaysDocument(BoardLink& link) {
+    QJsonObject o = PortJson(link.Target(), link.Baud());
+    o["relays"] = link.Protocol().RelayState;
+    o["relays_on"] = BitNumbers(link.Protocol().RelayState);
+    return o;
+}
+
+void PrintRelays(BoardLink& link, Output& out) {
+    const uint8_t mask = link.Protocol().RelayState;
+    out.Text("relays " + HexByte(mask) + " (on: " + BitNumbersText(mask) + ")");
+    out.Document(RelaysDocument(link));
+}
+
+// After the reset frame: the board restarts, perhaps at another stored rate; `expected` is
+// tried first.
+void ResetAndFind(BoardLink& link, int expected) {
+    if (!link.Reset(RatesStartingWith(expected)))
+        throw CliFailure(ExitStatus::NoBoard, "the board did not answer on " +
+                                                  link.Target().Name() + " after its restart");
+}
+
+}  // namespace
+
+ExitStatus RunInfo(const Request& request, Output& out) {
+    FoundBoard found = Find(request, out, Presence::Query);
+    BoardLink& link = *found.link;
+    const TSWB808Protocol& p = link.Protocol();
+    QJsonObject o = PortJson(link.Target(), link.Baud());
+    o["firmware"] = BoardText(p.FirmwareVersion);
+    o["identity"] = BoardText(p.DeviceId);
+    o["relays"] = p.RelayState;
+    o["relays_on"] = BitNumbers(p.RelayState);
+    o["inputs"] = p.OptoState;
+    o["inputs_active"] = BitNumbers(p.OptoState);
+    o["supply"] = SupplyJson(p.VccRaw);
+    o["config"] = ConfigJson(p.DeviceConfig);
+    out.Document(o);
+    out.Text("board:        " + Where(link));
+    out.Text("firmware:     " + BoardTextUtf8(p.FirmwareVersion));
+    out.Text("identity:     " + BoardTextUtf8(p.DeviceId));
+    out.Text("relays:       " + HexByte(p.RelayState) + " (on: " + BitNumbersText(p.RelayState) +
+             ")");
+    out.Text("inputs:       " + HexByte(p.OptoState) + " (active: " + BitNumbersText(p.OptoState) +
+             ")");
+    out.Text("supply:       " + SupplyText(p.VccRaw));
+    out.Text(ConfigText(p.DeviceConfig));
+    Remember(link, out);
+    return ExitStatus::Done;
+}
+
+ExitStatus RunRelay(const Request& request, Output& out) {
+    FoundBoard found = Find(request, out, Presence::Relays);
+    BoardLink& link = *found.link;
+    const uint8_t bits = request.relay == 0 ? 0xFF : uint8_t(1u << (request.relay - 1));
+    uint8_t mask = link.Protocol().RelayState;
+    switch (request.action) {
+        case RelayAction::On:
+            mask |= bits;
+            break;
+        case RelayAction::Off:
+            mask &= uint8_t(~bits);
+            break;
+        case RelayAction::Toggle:
+            mask ^= bits;
+            break;
+    }
+    link.WriteRelays(mask);
+    PrintRelays(link, out);
+    Remember(link, out);
+    return ExitStatus::Done;
+}
+
+ExitStatus RunRelays(const Request& request, Output& out) {
+    FoundBoard found = Find(request, out, Presence::Relays);
+    BoardLink& link = *found.link;
+    link.WriteRelays(uint8_t(request.mask));
+    PrintRelays(link, out);
+    Remember(link, out);
+    return ExitStatus::Done;
+}
+
+ExitStatus RunInputs(const Request& request, Output& out) {
+    FoundBoard found = Find(request, out, Presence::Inputs);
+    BoardLink& link = *found.link;
+    const uint8_t mask = link.Protocol().OptoState;
+    QJsonObject o = PortJson(link.Target(), link.Baud());
+    o["inputs"] = mask;
+    o["inputs_active"] = BitNumbers(mask);
+    out.Document(o);
+    out.Text("inputs " + HexByte(mask) + " (active: " + BitNumbersText(mask) + ")");
+    Remember(link, out);
+    return ExitStatus::Done;
+}
+
+ExitStatus RunConfig(const Request& request, Output& out) {
+    FoundBoard found = Find(request, out, Presence::Config);
+    BoardLink& link = *found.link;
+    QJsonObject o = PortJson(link.Target(), link.Baud());
+    o["config"] = ConfigJson(link.Protocol().DeviceConfig);
+    out.Document(o);
+    out.Text(ConfigText(link.Protocol().DeviceConfig));
+    Remember(link, out);
+    return ExitStatus::Done;
+}
+
+ExitStatus RunConfigSet(const Request& request, Output& out) {
+    // A reset needs the connected session, which only the query gives.
+    FoundBoard found = Find(request, out, request.resetAfter ? Presence::Query : Presence::Config);
+    std::unique_ptr<BoardLink> link = std::move(found.link);
+    const std::array<uint8_t, 6> c = link->Protocol().DeviceConfig;
+
+    int baudIndex = c[0];
+    if (request.newBaud) baudIndex = *RateIndex(*request.newBaud);
+    if (!RateOfIndex(baudIndex))
+        throw CliFailure(ExitStatus::Usage, "the board's stored rate is unknown (index " +
+                                                std::to_string(baudIndex) +
+                                                "): give config set --baud");
+    bool errorOff = c[5] & kCfgIgnoreErrors;
+    int errorDelay = c[1] + 256 * c[2];
+    if (request.errorReport) {
+        errorOff = request.errorReport->off;
+        if (!errorOff) errorDelay = request.errorReport->seconds;
+    }
+    bool retryOff = c[5] & kCfgNoRetry;
+    int retryDelay = c[3] + 256 * c[4];
+    if (request.retry) {
+        retryOff = request.retry->off;
+        if (!retryOff) retryDelay = request.retry->seconds;
+    }
+    const bool keep = request.keepRelays.value_or((c[5] & kCfgKeepRelays) != 0);
+    link->WriteConfig(ConfigValues{baudIndex, errorDelay, retryDelay, keep, retryOff, errorOff});
+    const std::array<uint8_t, 6> written = link->Protocol().DeviceConfig;
+    if (request.resetAfter) ResetAndFind(*link, *RateOfIndex(baudIndex));
+    QJsonObject o = PortJson(link->Target(), link->Baud());
+    o["config"] = ConfigJson(written);
+    o["reset"] = request.resetAfter;
+    out.Document(o);
+    out.Text(ConfigText(written));
+    if (request.resetAfter) out.Text("restarted; found at " + Where(*link));
+    Remember(*link, out);
+    return ExitStatus::Done;
+}
+
+ExitStatus RunReset(const Request& request, Output& out) {
+    FoundBoard found = Find(request, out, Presence::Query);
+    std::unique_ptr<BoardLink> link = std::move(found.link);
+    ResetAndFind(*link, link->Baud());
+    QJsonObject o = PortJson(link->Target(), link->Baud());
+    o["firmware"] = BoardText(link->Protocol().FirmwareVersion);
+    out.Document(o);
+    out.Text("restarted; found at " + Where(*link));
+    Remember(*link, out);
+    return ExitStatus::Done;
+}
+
+}  // namespace swb808::cli

@@ -1,0 +1,31 @@
+#pragma once
+
+// The tool's exit statuses and the failure that carries one up to main.
+
+#include <stdexcept>
+#include <string>
+
+namespace swb808::cli {
+
+enum class ExitStatus : int {
+    Done = 0,
+    Usage = 1,
+    NoBoard = 2,         // no board found, or it did not answer
+    PortError = 3,       // missing, in use, no permission, line lost
+    FileError = 4,       // firmware file missing, wrong size, unreadable
+    TransferFailed = 5,  // flash: wrong sum, no answer, aborted
+    Interrupted = 130,   // Ctrl-C outside a transfer's block phase (128 + SIGINT)
+};
+
+// A failure with the one line that explains it on stderr.
+class CliFailure : public std::runtime_error {
+  public:
+    CliFailure(ExitStatus status, const std::string& message)
+        : std::runtime_error(message), status_(status) {}
+    ExitStatus Status() const { return status_; }
+
+  private:
+    ExitStatus status_;
+};
+
+}  // namespace swb808::cli

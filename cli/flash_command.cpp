@@ -1,0 +1,236 @@
+// flash: the image checked as the window checks it, then sent to one board or to several at
+// once (a thread each).
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "cli/board_finder.h"
+#include "cli/board_report.h"
+#include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "cli/progress.h"
+#include "firmware/firmware_transfer.h"
+#include "protocol/board_facts.h"
+#include "serial/serial_errors.h"
+
+namespace swb808::cli {
+
+namespace {
+
+struct BoardOutcome {
+    PortTarget port;
+    bool bootloader = false;
+    int baud = 0;
+    ExitStatus status = ExitStatus::Done;
+    int blocksDone = 0;
+    std::string error;
+    double seconds = 0;
+};
+
+constexpr int kBlocks = int(board::kBlockCount);
+const char* kNeedsBootloader = " (the board now needs flash --bootloader)";
+
+std::string BlockText(int block) {
+    return "block " + std::to_string(block + 1) + " of " + std::to_string(kBlocks);
+}
+
+// The port a bootloader search ended on.
+PortTarget SearchedPort(BoardLink& link) {
+    return ComTarget(link.Port().ComNumber());
+}
+
+// Finds the board (or its loader) and sends the image. Runs on the board's own thread when
+// there are several.
+void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice& choice,
+                const TFirmwareImage& image, TransferProgress& progress, size_t index,
+                Output& out) {
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        std::unique_ptr<BoardLink> link;
+        std::vector<PortRef> searchPorts;
+        if (request.bootloader) {
+            const std::vector<PortTarget> ports =
+                choice.ports.empty() ? AllComTargets() : choice.ports;
+            for (const PortTarget& p : ports) searchPorts.push_back(PortRef::Com(p.com));
+            link = std::make_unique<BoardLink>(ports.front());
+        } else {
+            // The firmware's own update needs a connected board, as in the window.
+            link = FindBoard(choice, LoadRememberedBoard(), Presence::Query,
+                             [&out](const std::string& line) { out.Warn(line); })
+                       .link;
+            outcome.port = link->Target();
+            outcome.baud = link->Baud();
+        }
+        outcome.bootloader = request.bootloader;
+
+        FirmwareTransfer transfer(link->Session());
+        int done = 0;
+        link->View().onBlocks = [&](int blocks, int) {
+            done = blocks;
+            progress.Update(index, blocks);
+        };
+        const BlockPhaseWatch watch([&] { return transfer.SendingBlocks(); },
+                                    [&] {
+                                        const std::string where =
+                                            link->Port().ComNumber() > 0
+                                                ? SearchedPort(*link).Name() + ": "
+                                                : std::string();
+                                        out.Error(where + std::to_string(kBlocks - done) +
+                                                  " blocks left; press Ctrl-C again to abort "
+                                                  "(the board then needs flash --bootloader)");
+                                    });
+        progress.Update(index, 0);
+        FlashResult result;
+        try {
+            result = transfer.Run(image, searchPorts.empty() ? AllComPorts() : searchPorts);
+        } catch (const Interrupted&) {
+            if (!transfer.SendingBlocks() && done == 0) throw;
+            result = FlashResult{FlashOutcome::Aborted, done};
+        }
+        if (request.bootloader) {
+            outcome.port = SearchedPort(*link);
+            outcome.baud = board::kLoaderBaud;
+        }
+        outcome.blocksDone = result.blocksDone;
+        switch (result.outcome) {
+            case FlashOutcome::Complete:
+                break;
+            case FlashOutcome::NoLoader: {
+                const auto failure = link->Session().LastOpenFailure();
+                outcome.status = ExitStatus::NoBoard;
+                outcome.port = {};
+                outcome.error = "no bootloader answered on " +
+                                (choice.ports.size() == 1 ? choice.ports.front().Name()
+                                 : choice.ports.empty()   ? std::string("COM1-COM16")
+                                                          : std::string("the given ports"));
+                if (failure && choice.ports.size() == 1) {
+                    outcome.status = ExitStatus::PortError;
+                    outcome.error = choice.ports.front().Name() + ": " + failure->text;
+                    if (failure->code == ecAlreadyOpen)
+                        outcome.error =
+                            choice.ports.front().Name() + " is in use by another program";
+                }
+                break;
+            }
+            case FlashOutcome::SearchStopped:
+                throw Interrupted();
+            case FlashOutcome::NoAnswer:
+                outcome.status = ExitStatus::TransferFailed;
+                outcome.error = "no answer to " + BlockText(result.blocksDone) + kNeedsBootloader;
+                break;
+            case FlashOutcome::WrongSum:
+                outcome.status = ExitStatus::TransferFailed;
+                outcome.error =
+                    "wrong checksum echoed for " + BlockText(result.blocksDone) + kNeedsBootloader;
+                break;
+            case FlashOutcome::Aborted:
+                outcome.status = ExitStatus::TransferFailed;
+                outcome.error = "aborted by Ctrl-C after " + std::to_string(result.blocksDone) +
+                                " of " + std::to_string(kBlocks) + " blocks" + kNeedsBootloader;
+                break;
+        }
+    } catch (const CliFailure& f) {
+        outcome.status = f.Status();
+        outcome.error = f.what();
+    } catch (const Interrupted&) {
+        outcome.status = ExitStatus::Interrupted;
+        outcome.error = "interrupted; the port is closed";
+    } catch (const std::exception& e) {
+        outcome.status = ExitStatus::PortError;
+        outcome.error = e.what();
+    }
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+}  // namespace
+
+ExitStatus RunFlash(const Request& request, Output& out) {
+    TFirmwareImage image{};
+    const TImageLoadResult loaded = LoadFirmwareImage(request.file, image);
+    if (!loaded.Ok())
+        throw CliFailure(ExitStatus::FileError, ImageLoadErrorText(loaded, request.file));
+    if (loaded.Status == TImageLoadStatus::LoadedWithoutVersion)
+        out.Warn(request.file + ": " + std::string(kNoVersionText));
+
+    std::vector<PortTarget> targets;
+    for (const auto& p : request.ports) targets.push_back(ParsePortTarget(p));
+    const bool several = targets.size() > 1;
+    std::vector<BoardOutcome> outcomes(several ? targets.size() : 1);
+    std::vector<std::string> names;
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        outcomes[i].port = targets.empty() ? PortTarget{} : targets[i];
+        names.push_back(targets.empty() ? "board" : targets[i].Name());
+    }
+    TransferProgress progress(out, names, kBlocks);
+    const auto choiceFor = [&](size_t i) {
+        BoardChoice c;
+        if (!targets.empty()) c.ports = {targets[i]};
+        c.baud = request.baud;
+        return c;
+    };
+    if (several) {
+        std::vector<std::jthread> threads;
+        for (size_t i = 0; i < outcomes.size(); ++i)
+            threads.emplace_back([&, i] {
+                FlashBoard(outcomes[i], request, choiceFor(i), image, progress, i, out);
+            });
+    } else {
+        FlashBoard(outcomes[0], request, choiceFor(0), image, progress, 0, out);
+    }
+
+    QJsonArray boards;
+    int succeeded = 0;
+    bool interrupted = false;
+    for (const BoardOutcome& o : outcomes) {
+        QJsonObject b = PortJson(o.port, o.baud);
+        if (o.port.com == 0) b["port"] = QJsonValue::Null, b["device"] = QJsonValue::Null;
+        b["path"] = o.bootloader ? "bootloader" : "firmware";
+        b["ok"] = o.status == ExitStatus::Done;
+        b["blocks_done"] = o.blocksDone;
+        b["seconds"] = std::round(o.seconds * 10) / 10;
+        b["error"] = o.error.empty() ? QJsonValue(QJsonValue::Null)
+                                     : QJsonValue(QString::fromStdString(o.error));
+        boards.append(b);
+        interrupted = interrupted || o.status == ExitStatus::Interrupted;
+        if (o.status == ExitStatus::Done) {
+            ++succeeded;
+            char secs[32];
+            std::snprintf(secs, sizeof secs, "%.1f", o.seconds);
+            out.Text(o.port.Name() + ": flashed " + std::to_string(kBlocks) + " blocks in " + secs +
+                     " s");
+            // The board restarts at its stored rate: after the firmware's own update that is
+            // the rate it answered at; the loader's rate says nothing about it.
+            const auto remembered = LoadRememberedBoard();
+            const int baud = !o.bootloader                              ? o.baud
+                             : remembered && remembered->port == o.port ? remembered->baud
+                                                                        : 0;
+            if (!several) SaveRememberedBoard({o.port, baud});
+        } else {
+            out.Error((o.port.com != 0 && o.error.rfind(o.port.Name(), 0) != 0
+                           ? o.port.Name() + ": "
+                           : std::string()) +
+                      o.error);
+        }
+    }
+    QJsonObject doc;
+    doc["file"] = QString::fromStdString(request.file);
+    doc["version"] = BoardText(loaded.Version);
+    doc["boards"] = boards;
+    doc["ok"] = succeeded == int(outcomes.size());
+    out.Document(doc);
+    if (several)
+        out.Text(std::to_string(succeeded) + " of " + std::to_string(outcomes.size()) +
+                 " boards flashed");
+    if (succeeded == int(outcomes.size())) return ExitStatus::Done;
+    if (several) return ExitStatus::TransferFailed;
+    if (interrupted) return ExitStatus::Interrupted;
+    return outcomes[0].status;
+}
+
+}  // namespace swb808::cli

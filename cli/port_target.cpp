@@ -1,0 +1,72 @@
+#include "cli/port_target.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "cli/exit_status.h"
+#include "serial/com_ports.h"
+
+namespace swb808::cli {
+
+namespace {
+
+// The device a path finally names, or "" when it does not exist.
+std::string CanonicalDevice(const std::string& path) {
+    std::error_code ec;
+    const auto canonical = std::filesystem::canonical(path, ec);
+    return ec ? std::string() : canonical.string();
+}
+
+bool ParseComName(const std::string& text, int* com) {
+    if (text.size() < 4 || text.size() > 5) return false;
+    std::string prefix = text.substr(0, 3);
+    std::transform(prefix.begin(), prefix.end(), prefix.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    if (prefix != "COM") return false;
+    const std::string digits = text.substr(3);
+    if (!std::all_of(digits.begin(), digits.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    *com = std::stoi(digits);
+    return true;
+}
+
+}  // namespace
+
+std::string PortTarget::Name() const {
+    return "COM" + std::to_string(com) + " (" + device + ")";
+}
+
+PortTarget ComTarget(int com) {
+    return PortTarget{com, ComDevicePath(com)};
+}
+
+std::vector<PortTarget> AllComTargets() {
+    std::vector<PortTarget> all;
+    for (int n = kFirstCom; n <= kLastCom; ++n) all.push_back(ComTarget(n));
+    return all;
+}
+
+PortTarget ParsePortTarget(const std::string& text) {
+    int com = 0;
+    if (ParseComName(text, &com)) {
+        if (com < kFirstCom || com > kLastCom)
+            throw CliFailure(ExitStatus::Usage, "--port " + text + ": COM1 to COM16 only");
+        return ComTarget(com);
+    }
+    if (text.find('/') == std::string::npos)
+        throw CliFailure(ExitStatus::Usage,
+                         "--port " + text + ": give COM1..COM16 or a device path");
+    const std::string wanted = CanonicalDevice(text);
+    if (wanted.empty()) throw CliFailure(ExitStatus::PortError, text + " does not exist");
+    for (int n = kFirstCom; n <= kLastCom; ++n) {
+        const std::string device = ComDevicePath(n);
+        if (device == text || CanonicalDevice(device) == wanted) return PortTarget{n, device};
+    }
+    throw CliFailure(ExitStatus::PortError,
+                     text +
+                         " is not one of the ports COM1-COM16 (see the port table in the "
+                         "README or set SWB808_PORT_DIR)");
+}
+
+}  // namespace swb808::cli

@@ -1,0 +1,68 @@
+#include "cli/remembered_board.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <cstdlib>
+
+#include "cli/rates.h"
+
+namespace swb808::cli {
+
+std::string RememberedBoardPath() {
+    std::string base;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/')
+        base = state;
+    else if (const char* home = std::getenv("HOME"); home != nullptr && *home != 0)
+        base = std::string(home) + "/.local/state";
+    else
+        return {};
+    return base + "/swb808/board.json";
+}
+
+std::optional<RememberedBoard> LoadRememberedBoard() {
+    const std::string path = RememberedBoardPath();
+    if (path.empty()) return std::nullopt;
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.read(64 * 1024));
+    if (!doc.isObject()) return std::nullopt;
+    const QJsonObject o = doc.object();
+    const QString port = o.value("port").toString();
+    const std::string device = o.value("device").toString().toStdString();
+    const int baud = o.value("baud").toInt(0);
+    if (!port.startsWith("COM")) return std::nullopt;
+    bool ok = false;
+    const int com = port.mid(3).toInt(&ok);
+    if (!ok || com < kFirstCom || com > kLastCom) return std::nullopt;
+    // The COM table may have changed (another SWB808_PORT_DIR): the device decides.
+    PortTarget target = ComTarget(com);
+    if (target.device != device) {
+        bool found = false;
+        for (const PortTarget& t : AllComTargets())
+            if (t.device == device) target = t, found = true;
+        if (!found) return std::nullopt;
+    }
+    return RememberedBoard{target, RateIndex(baud) ? baud : 0};
+}
+
+bool SaveRememberedBoard(const RememberedBoard& board) {
+    const std::string path = RememberedBoardPath();
+    if (path.empty()) return false;
+    const QString qpath = QString::fromStdString(path);
+    if (!QDir().mkpath(QFileInfo(qpath).absolutePath())) return false;
+    QJsonObject o;
+    o["port"] = QString("COM%1").arg(board.port.com);
+    o["device"] = QString::fromStdString(board.port.device);
+    o["baud"] = board.baud;
+    QSaveFile file(qpath);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    file.write(QJsonDocument(o).toJson());
+    return file.commit();
+}
+
+}  // namespace swb808::cli

@@ -1,0 +1,187 @@
+// The command line and the remembered board, in-process; and the usage exit of the real tool.
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "cli/arguments.h"
+#include "cli/exit_status.h"
+#include "cli/port_target.h"
+#include "cli/remembered_board.h"
+#include "tests/cli/cli_fixture.h"
+
+namespace swb808::cli::test {
+namespace {
+
+ParseResult Parse(const std::vector<std::string>& words) {
+    QStringList args{"swb808ctl"};
+    for (const auto& w : words) args << QString::fromStdString(w);
+    return ParseArguments(args);
+}
+
+TEST(CliArguments, RejectsBadCommandLines) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"bogus"},
+        {"--baud", "12345", "info"},
+        {"--baud", "fast", "info"},
+        {"--port", "COM17", "info"},
+        {"--port", "COM0", "info"},
+        {"--port", "ttyUSB0", "info"},
+        {"--frobnicate", "info"},
+        {"info", "extra"},
+        {"relay"},
+        {"relay", "9", "on"},
+        {"relay", "0", "on"},
+        {"relay", "3", "maybe"},
+        {"relays", "256"},
+        {"relays", "0x"},
+        {"relays", "-1"},
+        {"relays", "0x1FF"},
+        {"watch", "--count", "0"},
+        {"watch", "--timeout", "-2"},
+        {"config", "set"},
+        {"config", "set", "--baud", "auto"},
+        {"config", "set", "--baud", "1234"},
+        {"config", "set", "--error-report", "1"},  // the window's lower bound is 2
+        {"config", "set", "--retry", "0"},
+        {"config", "set", "--retry", "65536"},
+        {"config", "set", "--keep-relays", "yes"},
+        {"config", "set", "--baud", "9600", "--baud", "19200"},
+        {"flash"},
+        {"flash", "a.bin", "b.bin"},
+        {"--port", "COM1", "--port", "COM2", "relay", "1", "on"},  // one board only
+    };
+    for (const auto& words : bad) {
+        std::string line;
+        for (const auto& w : words) line += w + " ";
+        SCOPED_TRACE(line);
+        const ParseResult r = Parse(words);
+        EXPECT_FALSE(r.request.has_value());
+        EXPECT_FALSE(r.error.empty());
+    }
+}
+
+TEST(CliArguments, TakesGlobalOptionsBeforeAndAfterTheCommand) {
+    const auto r =
+        Parse({"--json", "--port", "COM3", "relay", "3", "on", "--baud", "115200", "-q"});
+    ASSERT_TRUE(r.request) << r.error;
+    EXPECT_EQ(r.request->command, Command::Relay);
+    EXPECT_EQ(r.request->ports, std::vector<std::string>{"COM3"});
+    EXPECT_EQ(r.request->baud, 115200);
+    EXPECT_TRUE(r.request->json);
+    EXPECT_TRUE(r.request->quiet);
+    EXPECT_EQ(r.request->relay, 3);
+    EXPECT_EQ(r.request->action, RelayAction::On);
+
+    const auto all = Parse({"relay", "all", "toggle", "--baud", "auto"});
+    ASSERT_TRUE(all.request) << all.error;
+    EXPECT_EQ(all.request->relay, 0);
+    EXPECT_EQ(all.request->action, RelayAction::Toggle);
+    EXPECT_EQ(all.request->baud, 0);
+}
+
+TEST(CliArguments, ConfigSetBaudIsTheNewRateAndTheLineRateGoesFirst) {
+    const auto r = Parse({"--baud", "9600", "config", "set", "--baud", "115200", "--error-report",
+                          "off", "--retry", "30", "--keep-relays", "on", "--reset"});
+    ASSERT_TRUE(r.request) << r.error;
+    EXPECT_EQ(r.request->command, Command::ConfigSet);
+    EXPECT_EQ(r.request->baud, 9600);
+    EXPECT_EQ(r.request->newBaud, 115200);
+    ASSERT_TRUE(r.request->errorReport);
+    EXPECT_TRUE(r.request->errorReport->off);
+    ASSERT_TRUE(r.request->retry);
+    EXPECT_FALSE(r.request->retry->off);
+    EXPECT_EQ(r.request->retry->seconds, 30);
+    EXPECT_EQ(r.request->keepRelays, true);
+    EXPECT_TRUE(r.request->resetAfter);
+
+    const auto plain = Parse({"config"});
+    ASSERT_TRUE(plain.request);
+    EXPECT_EQ(plain.request->command, Command::Config);
+}
+
+TEST(CliArguments, MasksInDecimalAndHex) {
+    const std::vector<std::pair<std::string, std::optional<int>>> cases = {
+        {"0", 0},           {"255", 255},          {"0x81", 0x81},          {"0XfF", 255},
+        {"5", 5},           {"256", std::nullopt}, {"0x100", std::nullopt}, {"abc", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(ParseMask(QString::fromStdString(text)), expected) << text;
+}
+
+TEST(CliArguments, SeveralPortsForScanAndFlash) {
+    const auto r =
+        Parse({"--port", "COM1", "--port", "/dev/ttyUSB0", "flash", "fw.bin", "--bootloader"});
+    ASSERT_TRUE(r.request) << r.error;
+    EXPECT_EQ(r.request->ports.size(), 2u);
+    EXPECT_EQ(r.request->file, "fw.bin");
+    EXPECT_TRUE(r.request->bootloader);
+}
+
+TEST(CliArguments, HelpAndVersionPrintAndSucceed) {
+    EXPECT_NE(Parse({"--help"}).output.find("usage: swb808ctl"), std::string::npos);
+    EXPECT_NE(Parse({"--version"}).output.find("swb808ctl "), std::string::npos);
+}
+
+class CliPorts : public CliTest {};
+
+TEST_F(CliPorts, DevicePathsMapToTheirComNumber) {
+    Board(4, {"--baud", "115200"});
+    ::setenv("SWB808_PORT_DIR", (Dir() + "/ports").c_str(), 1);
+    // Through the link itself and through the device it points to.
+    EXPECT_EQ(ParsePortTarget(ComPath(4)).com, 4);
+    const std::string device = std::filesystem::canonical(ComPath(4)).string();
+    EXPECT_EQ(ParsePortTarget(device).com, 4);
+    EXPECT_EQ(ParsePortTarget("com4").Name(), "COM4 (" + ComPath(4) + ")");
+    try {
+        ParsePortTarget(Dir() + "/nothing-here");
+        ADD_FAILURE() << "a missing path was taken";
+    } catch (const CliFailure& f) {
+        EXPECT_EQ(f.Status(), ExitStatus::PortError);
+    }
+    ::unsetenv("SWB808_PORT_DIR");
+}
+
+TEST_F(CliPorts, RememberedBoardRoundTripAndDamagedFiles) {
+    ::setenv("SWB808_PORT_DIR", (Dir() + "/ports").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (Dir() + "/state").c_str(), 1);
+    EXPECT_FALSE(LoadRememberedBoard());
+    ASSERT_TRUE(SaveRememberedBoard({ComTarget(5), 57600}));
+    EXPECT_EQ(RememberedBoardPath(), Dir() + "/state/swb808/board.json");
+    auto loaded = LoadRememberedBoard();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->port.com, 5);
+    EXPECT_EQ(loaded->baud, 57600);
+
+    for (const char* damaged :
+         {"", "not json", "[1,2]", "{\"port\": \"COM99\"}",
+          "{\"port\": \"COM5\", \"device\": \"/elsewhere\", \"baud\": 9600}"}) {
+        std::ofstream(RememberedBoardPath()) << damaged;
+        EXPECT_FALSE(LoadRememberedBoard()) << damaged;
+    }
+    // A rate that is none of the board's: the port is kept, the rate is searched.
+    std::ofstream(RememberedBoardPath())
+        << "{\"port\": \"COM5\", \"device\": \"" << ComPath(5) << "\", \"baud\": 1234}";
+    loaded = LoadRememberedBoard();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->baud, 0);
+    ::unsetenv("XDG_STATE_HOME");
+    ::unsetenv("SWB808_PORT_DIR");
+}
+
+TEST_F(CliPorts, UsageErrorsExitOneWithOneLine) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"relay", "9", "on"}, {"nonsense"}, {}}) {
+        const CtlResult r = Run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(Run({"--help"}).status, 0);
+}
+
+}  // namespace
+}  // namespace swb808::cli::test

@@ -1,0 +1,55 @@
+// Several boards flashed at once, each through its own path, each with its own image.
+
+#include <QJsonArray>
+
+#include "tests/cli/cli_fixture.h"
+
+namespace swb808::cli::test {
+namespace {
+
+class CliFlashSlow : public CliTest {};
+
+// Two boards, two images: one command per image, run at the same time.
+TEST_F(CliFlashSlow, TwoBoardsAtOnceEachGetTheirOwnImage) {
+    SimProcess& three = Board(3, {"--baud", "115200"});
+    SimProcess& five = Board(5, {"--baud", "57600"});
+    const std::string a = WriteFile("a.bin", MakeImage("3.00a", 0x21));
+    const std::string b = WriteFile("b.bin", MakeImage("5.00b", 0x42));
+    auto first = Start({"--json", "--port", "COM3", "--baud", "115200", "flash", a});
+    auto second = Start({"--json", "--port", "COM5", "--baud", "57600", "flash", b});
+    const CtlResult ra = first->Finish();
+    const CtlResult rb = second->Finish();
+    ASSERT_EQ(ra.status, 0) << ra.err;
+    ASSERT_EQ(rb.status, 0) << rb.err;
+    EXPECT_NE(three.Status().find("version 3.00a"), std::string::npos) << three.Status();
+    EXPECT_NE(five.Status().find("version 5.00b"), std::string::npos) << five.Status();
+    EXPECT_NE(three.Status().find("flashes 1"), std::string::npos);
+    EXPECT_NE(five.Status().find("flashes 1"), std::string::npos);
+}
+
+// One command, several --port: all at once, one summary, one exit status for all.
+TEST_F(CliFlashSlow, SeveralPortsInOneCommandThroughTheirBootloaders) {
+    SimProcess& two = Board(2, {"--bootloader"});
+    SimProcess& four = Board(4, {"--bootloader"});
+    SimProcess& six = Board(6, {"--bootloader", "--fault", "no-echo=40"});
+    const std::string image = WriteFile("fw.bin", MakeImage("2.10c", 0x77));
+    const CtlResult r = Run({"--json", "--port", "COM2", "--port", "COM4", "--port", "COM6",
+                             "flash", image, "--bootloader"});
+    EXPECT_EQ(r.status, 5) << r.err;
+    const QJsonArray boards = r.Json()["boards"].toArray();
+    ASSERT_EQ(boards.size(), 3);
+    EXPECT_TRUE(boards[0].toObject()["ok"].toBool());
+    EXPECT_EQ(boards[0].toObject()["path"].toString(), "bootloader");
+    EXPECT_TRUE(boards[1].toObject()["ok"].toBool());
+    EXPECT_FALSE(boards[2].toObject()["ok"].toBool());
+    EXPECT_EQ(boards[2].toObject()["blocks_done"].toInt(), 40);
+    EXPECT_NE(r.err.find("COM6 (" + ComPath(6) + "): no answer to block 41 of 96"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(two.Status().find("version 2.10c"), std::string::npos) << two.Status();
+    EXPECT_NE(four.Status().find("version 2.10c"), std::string::npos) << four.Status();
+    EXPECT_NE(six.Status().find("mode bootloader"), std::string::npos) << six.Status();
+}
+
+}  // namespace
+}  // namespace swb808::cli::test

@@ -1,0 +1,110 @@
+// flash: the window's file checks and texts, a board that answers a block wrongly, one whole
+// transfer, Ctrl-C before and during the blocks.
+
+#include <signal.h>
+
+#include <QJsonArray>
+
+#include "tests/cli/cli_fixture.h"
+
+namespace swb808::cli::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class CliFlash : public CliTest {};
+
+TEST_F(CliFlash, FileErrorsExitFourWithTheWindowsTexts) {
+    Board(3, {"--baud", "115200"});
+    struct Case {
+        std::string name;
+        std::vector<uint8_t> bytes;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"short.bin", std::vector<uint8_t>(6143, 0),
+         "Dies ist keine gültige Firmware-Datei, Abbruch!"},
+        {"long.bin", std::vector<uint8_t>(6145, 0),
+         "Dies ist keine gültige Firmware-Datei, Abbruch!"},
+        {"empty.bin", {}, "Dies ist keine gültige Firmware-Datei, Abbruch!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = WriteFile(c.name, c.bytes);
+        const CtlResult r = Run({"--port", "COM3", "--baud", "115200", "flash", path});
+        EXPECT_EQ(r.status, 4);
+        EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    const CtlResult missing =
+        Run({"--port", "COM3", "--baud", "115200", "flash", Dir() + "/no-such.bin"});
+    EXPECT_EQ(missing.status, 4);
+    EXPECT_NE(missing.err.find("kann nicht geöffnet werden"), std::string::npos) << missing.err;
+}
+
+TEST_F(CliFlash, ABoardThatAnswersABlockWronglyFailsWithFive) {
+    SimProcess& board = Board(3, {"--baud", "115200", "--fault", "wrong-echo=2"});
+    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x11));
+    const CtlResult r = Run({"--json", "--port", "COM3", "--baud", "115200", "flash", image});
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_NE(r.err.find("COM3 (" + ComPath(3) + "): wrong checksum echoed for block 3 of 96"),
+              std::string::npos)
+        << r.err;
+    const QJsonObject doc = r.Json();
+    EXPECT_FALSE(doc["ok"].toBool());
+    const QJsonObject b = doc["boards"].toArray()[0].toObject();
+    EXPECT_EQ(b["blocks_done"].toInt(), 2);
+    EXPECT_FALSE(b["ok"].toBool());
+    EXPECT_NE(board.Status().find("flashes 0"), std::string::npos);
+}
+
+TEST_F(CliFlash, TheWholeImageReachesTheBoardThroughItsFirmware) {
+    SimProcess& board = Board(3, {"--baud", "115200"});
+    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x5A));
+    const CtlResult r = Run({"--json", "--port", "COM3", "--baud", "115200", "flash", image});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const QJsonObject doc = r.Json();
+    EXPECT_TRUE(doc["ok"].toBool());
+    EXPECT_EQ(doc["version"].toString(), "1.08a");
+    const QJsonObject b = doc["boards"].toArray()[0].toObject();
+    EXPECT_EQ(b["path"].toString(), "firmware");
+    EXPECT_EQ(b["blocks_done"].toInt(), 96);
+    // The board took the image: its checksum was right, and it runs the new version.
+    const std::string status = board.Status();
+    EXPECT_NE(status.find("version 1.08a"), std::string::npos) << status;
+    EXPECT_NE(status.find("flashes 1"), std::string::npos) << status;
+    EXPECT_EQ(Remembered()["baud"].toInt(), 115200);
+}
+
+TEST_F(CliFlash, CtrlCBeforeTheBlocksEndsAtOnce) {
+    Board(3, {"--baud", "300"});
+    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x5A));
+    auto flash = Start({"--port", "COM3", "--baud", "300", "flash", image});  // the query runs
+    std::this_thread::sleep_for(1s);
+    flash->Signal(SIGINT);
+    const CtlResult r = flash->Finish(5s);
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+}
+
+TEST_F(CliFlash, FirstCtrlCInTheBlocksWarnsTheSecondAborts) {
+    Board(3, {"--baud", "115200"});
+    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x5A));
+    auto flash = Start({"--port", "COM3", "--baud", "115200", "flash", image});
+    // Plain progress lines (stdout is no terminal) show that the blocks are going over.
+    ASSERT_TRUE(flash->WaitForOutput("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
+    flash->Signal(SIGINT);
+    ASSERT_TRUE(flash->WaitForError("blocks left; press Ctrl-C again to abort", 10s))
+        << flash->Err();
+    // The transfer goes on after the first.
+    ASSERT_TRUE(flash->WaitForOutput("/96 blocks 30%", 30s)) << flash->Out();
+    EXPECT_TRUE(flash->Running());
+    flash->Signal(SIGINT);
+    const CtlResult r = flash->Finish(10s);
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_NE(r.err.find("aborted by Ctrl-C after"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("flash --bootloader"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace swb808::cli::test
