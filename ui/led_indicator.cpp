@@ -298,7 +298,9 @@ void LedIndicator::PaintCaption(QPainter& p) {
     p.save();
     p.setClipRect(inner, Qt::IntersectClip);
     p.setFont(font());
-    p.setPen(palette().color(QPalette::WindowText));
+    // The font's colour, which does not turn grey with a disabled page: the captions read
+    // like the page's other texts.
+    p.setPen(palette().color(QPalette::Active, QPalette::WindowText));
     p.drawText(QPoint(x, y + fm.ascent()), caption_);
     p.restore();
 }
@@ -329,6 +331,13 @@ void LedIndicator::PaintLed(QPainter& p) {
 void LedIndicator::mousePressEvent(QMouseEvent* event) {
     pressed_ = event->button() == Qt::LeftButton;
     QWidget::mousePressEvent(event);
+}
+
+// The second press of a double-click is the double-click, not the start of another click
+// (Qt's default would hand it to mousePressEvent).
+void LedIndicator::mouseDoubleClickEvent(QMouseEvent* event) {
+    pressed_ = false;
+    event->accept();
 }
 
 void LedIndicator::mouseReleaseEvent(QMouseEvent* event) {

@@ -1,4 +1,7 @@
 #include "sim/frame_codec.h"
+#include <QApplication>
+#include <QMouseEvent>
+
 #include "tests/connection/window_fixture.h"
 
 namespace swb808::testing {
@@ -30,6 +33,26 @@ TEST_F(Commands, RelayClicksSendTheWholeRelayByteAndTheBoardFollows) {
     board.ClearRecord();
     Click(form().RelLed1);
     EXPECT_EQ(Received(board, 7), (Bytes{0xC1, 0xB2, 0xE1, 0x55, 0x50, 0xA5, 0xDF}));
+}
+
+// Press, release, double-click, release: one click, so the relay switches once.
+TEST_F(Commands, DoubleClickOnARelaySwitchesItOnce) {
+    sim::BoardSimulator& board = Connect();
+    board.ClearRecord();
+    LedIndicator* led = form().RelLed2;
+    const QPointF at = QRectF(led->rect()).center();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        const bool down = type != QEvent::MouseButtonRelease;
+        QMouseEvent event(type, at, led->mapToGlobal(at), Qt::LeftButton,
+                          down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(led, &event);
+    }
+    EXPECT_EQ(Received(board, 7), sim::EncodeFrame(0xB2, {0x02}));
+    PacedWait(100);
+    EXPECT_EQ(board.ReceivedBytes().size(), 7u) << "a second 0xB2 frame";
+    EXPECT_EQ(form().Protocol.RelayState, 0x02);
+    EXPECT_EQ(led->LedState(), stOn);
 }
 
 TEST_F(Commands, SaveSendsTheRecordBuiltFromTheControlsAndTheBoardStoresIt) {

@@ -69,12 +69,12 @@ TEST_F(WaitGaps, ScanWaitsAroundTheOpenAndBeforeTheWakeByte) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
-    for (size_t i = 0; i < beforeOpen.size(); ++i)
-        std::printf("round %zu: probe closed to open %.2f ms, open to wake byte %.2f ms\n", i,
-                    beforeOpen[i], afterOpen[i]);
     constexpr double kTolerance = 2;
-    EXPECT_GE(median(beforeOpen), kOpenWaitMs - kTolerance) << "probe closed to port opened";
-    EXPECT_GE(median(afterOpen), kOpenWaitMs - kTolerance) << "port opened to wake byte";
+    EXPECT_GE(median(beforeOpen), kOpenWaitMs - kTolerance) << "probe closed to port opened, ms: " << ::testing::PrintToString(beforeOpen);
+    // From the open() the board sees, the port's own set-up (line settings, threads; 2.5 ms
+    // and more here) comes on top of the wait: that is the slack for late time stamps, so a
+    // halved wait does not hide in the tolerance.
+    EXPECT_GE(median(afterOpen), kOpenWaitMs) << "port opened to wake byte, ms: " << ::testing::PrintToString(afterOpen);
 }
 
 // "Close": the reset command, then 2 s before the program touches the line again (here: the

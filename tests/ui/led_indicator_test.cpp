@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QScreen>
 #include <QTest>
@@ -218,6 +219,52 @@ TEST_F(ShownLed, ClickRaisesOnClickOnlyAndNeverChangesTheState) {
     EXPECT_EQ(clicks, 1);
     EXPECT_EQ(led->LedState(), stOff);
     EXPECT_EQ(events.before, 0);
+}
+
+TEST_F(ShownLed, DoubleClickIsOneClick) {
+    int clicks = 0;
+    led->OnClick = [&](LedIndicator&) { ++clicks; };
+    const QPointF at(20, 12);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        const bool down = type != QEvent::MouseButtonRelease;
+        QMouseEvent event(type, at, led->mapToGlobal(at), Qt::LeftButton,
+                          down ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(led, &event);
+    }
+    EXPECT_EQ(clicks, 1);
+    // And a click after it counts again.
+    QTest::mouseClick(led, Qt::LeftButton, {}, QPoint(20, 12));
+    EXPECT_EQ(clicks, 2);
+}
+
+// On a disabled page the captions keep the window-text colour (black), as its other texts
+// do; the disabled palette's grey (#bebebe) is for controls, not for these captions.
+TEST_F(ShownLed, CaptionKeepsTheWindowTextColourWhenDisabled) {
+    for (const auto& [align, caption] :
+         {std::pair{alRight, QStringLiteral("Relais 1")}, std::pair{alLeft, QStringLiteral("= on")}}) {
+        SCOPED_TRACE(caption.toStdString());
+        led->SetLedAlign(align);
+        led->SetCaption(caption);
+        top.setEnabled(false);
+        ASSERT_FALSE(led->isEnabled());
+        const QImage img = led->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        top.setEnabled(true);
+        const QRect area = led->CaptionArea().adjusted(1, 1, -1, -1);
+        int darkest = 255 * 3;
+        QColor darkestColour;
+        for (int y = area.top(); y < area.bottom(); ++y)
+            for (int x = area.left(); x < area.right(); ++x) {
+                const QColor c = img.pixelColor(x, y);
+                if (c.red() + c.green() + c.blue() < darkest) {
+                    darkest = c.red() + c.green() + c.blue();
+                    darkestColour = c;
+                }
+            }
+        // The glyphs' cores are the text colour (give or take the rasteriser's rounding).
+        ASSERT_EQ(top.palette().color(QPalette::Active, QPalette::WindowText), QColor(Qt::black));
+        EXPECT_LE(darkest, 3 * 0x40) << darkestColour.name().toStdString();
+    }
 }
 
 }  // namespace
