@@ -143,16 +143,17 @@ Result Measure(const std::filesystem::path& dir, unsigned baud) {
 struct BurstResult {
     int changes = 0;
     int runs = 0;
-    int shown = 0;             // runs whose last state was painted
+    int shown = 0;                        // runs whose last state was painted
     std::vector<double> afterLastByteMs;  // last frame's last byte on the line -> LED painted
     double wireMs = 0;
 };
 
 // Runs of `changes` input changes back to back (0x55/0xAA alternating, the last one with only
-// bit 0 of the one before flipped, so that LED 1 alone changes with it), each timed from the moment the simulator put the last
-// frame's last byte on the line to the window painting LED 1 in the run's last state.
-BurstResult MeasureBursts(TSWB808Form& form, sim::BoardSimulator& board, unsigned baud,
-                          int changes, int runs) {
+// bit 0 of the one before flipped, so that LED 1 alone changes with it), each timed from the moment
+// the simulator put the last frame's last byte on the line to the window painting LED 1 in the
+// run's last state.
+BurstResult MeasureBursts(TSWB808Form& form, sim::BoardSimulator& board, unsigned baud, int changes,
+                          int runs) {
     BurstResult result;
     result.changes = changes;
     result.runs = runs;
