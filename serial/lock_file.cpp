@@ -22,8 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<std::string> lockDirectories() {
-    if (const char* dir = std::getenv("SWB808_LOCK_DIR"); dir != nullptr && *dir != 0)
-        return {dir};
+    if (const char* dir = std::getenv("SWB808_LOCK_DIR"); dir != nullptr && *dir != 0) return {dir};
     return {"/run/lock", "/var/lock"};
 }
 

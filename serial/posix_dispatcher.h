@@ -45,8 +45,8 @@ class TPosixDispatcher : public TBaseDispatcher {
 
     int fd_ = -1;
     std::string lockFile_;  // ours while the device is open; "" when none could be made
-    int comWake_ = -1;  // eventfd: wakes TComThread
-    int outWake_ = -1;  // eventfd: wakes TOutThread
+    int comWake_ = -1;      // eventfd: wakes TComThread
+    int outWake_ = -1;      // eventfd: wakes TOutThread
 };
 
 }  // namespace swb808

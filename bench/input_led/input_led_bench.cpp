@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -43,12 +44,14 @@ class ConsoleDialogs : public Dialogs {
     }
 };
 
-// Notes when the watched LED is painted in the state it waits for.
+// Notes when the watched LED is painted in the state it waits for (and, if given, while
+// `also` holds).
 class PaintWatch : public QObject {
   public:
     explicit PaintWatch(LedIndicator& led) : led_(led) { led.installEventFilter(this); }
-    void Expect(TState state) {
+    void Expect(TState state, std::function<bool()> also = nullptr) {
         want_ = state;
+        also_ = std::move(also);
         painted_.reset();
     }
     std::optional<Clock::time_point> Painted() const { return painted_; }
@@ -56,7 +59,7 @@ class PaintWatch : public QObject {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == &led_ && event->type() == QEvent::Paint && !painted_ &&
-            led_.LedState() == want_)
+            led_.LedState() == want_ && (!also_ || also_()))
             painted_ = Clock::now();
         return false;
     }
@@ -64,6 +67,7 @@ class PaintWatch : public QObject {
   private:
     LedIndicator& led_;
     TState want_ = stOff;
+    std::function<bool()> also_;
     std::optional<Clock::time_point> painted_;
 };
 
@@ -136,6 +140,82 @@ Result Measure(const std::filesystem::path& dir, unsigned baud) {
     return result;
 }
 
+struct BurstResult {
+    int changes = 0;
+    int runs = 0;
+    int shown = 0;                        // runs whose last state was painted
+    std::vector<double> afterLastByteMs;  // last frame's last byte on the line -> LED painted
+    double wireMs = 0;
+};
+
+// Runs of `changes` input changes back to back (0x55/0xAA alternating, the last one with only
+// bit 0 of the one before flipped, so that LED 1 alone changes with it), each timed from the moment
+// the simulator put the last frame's last byte on the line to the window painting LED 1 in the
+// run's last state.
+BurstResult MeasureBursts(TSWB808Form& form, sim::BoardSimulator& board, unsigned baud, int changes,
+                          int runs) {
+    BurstResult result;
+    result.changes = changes;
+    result.runs = runs;
+    result.wireMs = changes * kFrameBits * 1000.0 / baud;
+    const uint8_t beforeLast = changes >= 2 && (changes - 2) % 2 ? 0xAA : 0x55;
+    const uint8_t last = beforeLast ^ 0x01;
+    const TState lastState = last & 0x01 ? stOn : stOff;
+    LedIndicator& led = *form.OptoLed1;
+    PaintWatch watch(led);
+    for (int run = 0; run < runs; ++run) {
+        board.SetInputs(0x00);  // a start apart from the run's values
+        board.WaitSendIdle(std::chrono::seconds(2));
+        PacedWait(50);
+        board.ClearRecord();
+        watch.Expect(lastState, [&] { return form.Protocol.OptoState == last; });
+        for (int i = 0; i < changes - 1; ++i) board.SetInputs(i % 2 ? 0xAA : 0x55);
+        board.SetInputs(last);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(int(result.wireMs) + 3000);
+        while (!watch.Painted() && Clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        board.WaitSendIdle(std::chrono::seconds(1));
+        if (!watch.Painted()) {
+            std::fprintf(stderr, "run %d of %d changes at %u Bd: last state not shown\n", run,
+                         changes, baud);
+            continue;
+        }
+        std::optional<Clock::time_point> lastByte;
+        for (const auto& e : board.WireLog())
+            if (e.sent && !e.bytes.empty()) lastByte = e.time;
+        if (!lastByte) continue;
+        ++result.shown;
+        result.afterLastByteMs.push_back(Ms(*watch.Painted() - *lastByte).count());
+    }
+    return result;
+}
+
+std::vector<BurstResult> MeasureBurstsAt(const std::filesystem::path& dir, unsigned baud) {
+    std::vector<BurstResult> results;
+    sim::BoardOptions o;
+    o.baud = baud;
+    o.pacing = true;
+    o.link = (dir / "com1").string();
+    sim::BoardSimulator board(o);
+    board.Start();
+    TSWB808Form form;
+    form.show();
+    form.ComPortComboBox->SetItemIndex(1);
+    form.BaudrateComboBox->SetItemIndex(form.BaudrateComboBox->findText(QString::number(baud)));
+    form.ScanSpeedButtonClick();
+    if (!form.Connected) {
+        std::fprintf(stderr, "no board found at %u Bd\n", baud);
+        return results;
+    }
+    form.PageControl->setCurrentWidget(form.ControlTabSheet);
+    PacedWait(100);
+    for (const auto& [changes, runs] : {std::pair{20, 40}, {121, 40}, {1000, 10}})
+        results.push_back(MeasureBursts(form, board, baud, changes, runs));
+    form.disconnect();
+    board.Stop();
+    return results;
+}
+
 }  // namespace
 
 int main(int, char** argv) {
@@ -151,6 +231,7 @@ int main(int, char** argv) {
 
     std::vector<Result> results;
     for (unsigned baud : {115200u, 2400u}) results.push_back(Measure(tmpl, baud));
+    const std::vector<BurstResult> bursts = MeasureBurstsAt(tmpl, 115200);
     SetDialogs(nullptr);
     std::filesystem::remove_all(tmpl);
 
@@ -174,6 +255,20 @@ int main(int, char** argv) {
                     r.measured, kChanges, wire, ref, Percentile(r.stateMs, 0.5), med, p99,
                     med / ref, p99 / ref);
         ok = ok && r.measured == kChanges;
+    }
+    std::printf(
+        "\nBursts at 115200 Bd: runs of changes back to back, the last state painted, timed "
+        "from the last frame's last byte on the line.\n\n");
+    std::printf(
+        "| changes per run | last state shown | wire ms per run | after last byte, median ms | "
+        "p99 ms | worst ms |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|\n");
+    for (const BurstResult& b : bursts) {
+        const auto& v = b.afterLastByteMs;
+        std::printf("| %d | %d/%d | %.1f | %.2f | %.2f | %.2f |\n", b.changes, b.shown, b.runs,
+                    b.wireMs, Percentile(v, 0.5), Percentile(v, 0.99),
+                    v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
+        ok = ok && b.shown == b.runs;
     }
     return ok ? 0 : 2;
 }

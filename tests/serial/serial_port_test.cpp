@@ -1,7 +1,7 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <sys/file.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <numeric>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -398,7 +398,8 @@ TEST_F(SerialPortTest, DiscardWithOutputBackedUpSendsNothingTwice) {
                 continue;
             }
             Bytes block(std::min<uint16_t>(free, 1500));
-            for (auto& b : block) b = static_cast<uint8_t>(stream.size() % 251), stream.push_back(b);
+            for (auto& b : block)
+                b = static_cast<uint8_t>(stream.size() % 251), stream.push_back(b);
             port_.WriteBlock(block.data(), static_cast<uint16_t>(block.size()));
             stalledSince = std::chrono::steady_clock::now();
         }
