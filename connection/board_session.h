@@ -166,6 +166,7 @@ class BoardSession {
   private:
     void SetState(SessionState state);
     void CloseQuietly();
+    void ResetAndLeave();  // "Close" and "Reset" up to their wait
     void DropStaleInput();
     std::string PairLabel(const PortRef& port, int32_t baud) const;
 

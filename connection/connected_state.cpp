@@ -34,24 +34,25 @@ void BoardSession::disconnect() {
     CloseQuietly();
 }
 
-void BoardSession::Close() {
-    if (!IsConnected()) return;
+// The reset frame, then "auto" in the rate picker (the board may restart at the rate
+// "Speichern" stored: a rescan searches them all), then the disconnect.
+void BoardSession::ResetAndLeave() {
     SetState(SessionState::Closing);
     protocol_.Payload[0] = 0;
     protocol_.SendCommand(board::kReset, 1);
     view_.SelectAutoBaud();
     disconnect();
+}
+
+void BoardSession::Close() {
+    if (!IsConnected()) return;
+    ResetAndLeave();
     PacedWait(board::kResetWaitMs);
 }
 
 void BoardSession::Reset(const std::function<ScanRequest()>& rescan) {
     if (!IsConnected()) return;
-    SetState(SessionState::Closing);
-    protocol_.Payload[0] = 0;
-    protocol_.SendCommand(board::kReset, 1);
-    // The board may restart at the rate "Speichern" stored: search them all.
-    view_.SelectAutoBaud();
-    disconnect();
+    ResetAndLeave();
     view_.ResetBegins();
     PacedWait(board::kResetWaitMs);
     if (rescan) Scan(rescan());
