@@ -263,6 +263,7 @@ void BoardSimulator::OnBytes(const std::vector<uint8_t>& bytes, unsigned theirRa
     if (!understood) {
         // Noise breaks whatever frame was being received.
         parser_.Reset();
+        CountReceived(bytes.size());
         return;
     }
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -273,6 +274,17 @@ void BoardSimulator::OnBytes(const std::vector<uint8_t>& bytes, unsigned theirRa
         }
         // A reset inside this chunk makes the board deaf to the rest of it.
     }
+    CountReceived(bytes.size());
+}
+
+// Counted only once the frames in them are handled, so that a test which waits for the
+// bytes also finds their frames.
+void BoardSimulator::CountReceived(size_t count) {
+    {
+        std::lock_guard lock(recMu_);
+        receivedCount_ += count;
+    }
+    recCv_.notify_all();
 }
 
 void BoardSimulator::OnTimers(Clock::time_point now) {
@@ -529,7 +541,7 @@ void BoardSimulator::Record(WireEvent event, const char* note) {
         std::lock_guard lock(recMu_);
         if (options_.trace) Trace(event, note);
         if (event.kind == WireEvent::Kind::Bytes && event.bytes.empty()) return;
-        (event.sent ? sentCount_ : receivedCount_) += event.bytes.size();
+        if (event.sent) sentCount_ += event.bytes.size();
         auto at = log_.end();
         while (at != log_.begin() && std::prev(at)->time > event.time) --at;
         log_.insert(at, std::move(event));

@@ -201,6 +201,7 @@ class BoardSimulator {
     bool FaultActive(FaultKind kind, int* arg) const;
     bool BlockFault(FaultKind kind, size_t block) const;
     void Record(WireEvent event, const char* note);
+    void CountReceived(size_t count);
     void Trace(const WireEvent& event, const char* note);
 
     BoardOptions options_;
