@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 namespace swb808::sim {
@@ -91,6 +92,7 @@ std::string HelpText() {
            "  garbage [N]         send N random bytes now (default 32)\n"
            "  bootloader          enter the bootloader\n"
            "  status              print the board's state\n"
+           "  image PATH          write the flash image (6144 bytes) to PATH\n"
            "  help                this text\n"
            "  quit                remove the link and exit\n"
            "\n"
@@ -290,6 +292,17 @@ ConsoleReply RunConsoleCommand(BoardSimulator& board, const std::string& line) {
         board.SendGarbage(static_cast<size_t>(n));
     } else if (cmd == "bootloader") {
         board.EnterBootloader();
+    } else if (cmd == "image") {
+        // The path may hold blanks: take the rest of the line.
+        const auto at = line.find("image") + 6;
+        const std::string path = at <= line.size() ? line.substr(at) : std::string();
+        if (path.empty()) return error("image needs a file name");
+        const std::vector<uint8_t> image = board.Image();
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.data()),
+                  static_cast<std::streamsize>(image.size()));
+        out.close();
+        if (!out) return error("cannot write " + path);
     } else if (cmd == "status") {
         std::ostringstream s;
         const auto c = board.Config();

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <thread>
 
@@ -245,10 +246,24 @@ std::string CliTest::WriteFile(const std::string& name, const std::vector<uint8_
     return path;
 }
 
+std::vector<uint8_t> CliTest::FlashOf(SimProcess& board) const {
+    const std::string path = dir_ + "/flash-" + std::to_string(++flashReads_) + ".bin";
+    if (board.Command("image " + path) != "ok") return {};
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 std::vector<uint8_t> MakeImage(const std::string& version, uint8_t fill) {
-    std::vector<uint8_t> image(6144, fill);
+    // Every block differs from the others, so a block written twice or out of place shows.
+    std::vector<uint8_t> image(6144);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(fill + i / 64 * 7 + i % 64);
     std::memcpy(image.data() + 95, version.data(), std::min<size_t>(version.size(), 5));
     std::memcpy(image.data() + 100, "WXYZVERSION", 11);
+    // With its checksum in place, as a built image has it: the flash then equals the file.
+    uint16_t sum = 0;
+    for (size_t i = 0; i + 2 < image.size(); ++i) sum = uint16_t(sum + image[i]);
+    image[6142] = uint8_t(sum & 0xFF);
+    image[6143] = uint8_t(sum >> 8);
     return image;
 }
 

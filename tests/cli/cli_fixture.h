@@ -96,11 +96,14 @@ class CliTest : public ::testing::Test {
     const std::string& Dir() const { return dir_; }
     // A file of `size` bytes in the test's directory.
     std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const;
+    // What the board's flash holds now.
+    std::vector<uint8_t> FlashOf(SimProcess& board) const;
 
   private:
     std::map<std::string, std::string> Env() const;
 
     std::string dir_, portDir_, stateDir_;
+    mutable int flashReads_ = 0;
     std::vector<std::unique_ptr<SimProcess>> boards_;
 };
 

@@ -13,8 +13,9 @@ class CliFlashSlow : public CliTest {};
 TEST_F(CliFlashSlow, TwoBoardsAtOnceEachGetTheirOwnImage) {
     SimProcess& three = Board(3, {"--baud", "115200"});
     SimProcess& five = Board(5, {"--baud", "57600"});
-    const std::string a = WriteFile("a.bin", MakeImage("3.00a", 0x21));
-    const std::string b = WriteFile("b.bin", MakeImage("5.00b", 0x42));
+    const std::vector<uint8_t> imageA = MakeImage("3.00a", 0x21), imageB = MakeImage("5.00b", 0x42);
+    const std::string a = WriteFile("a.bin", imageA);
+    const std::string b = WriteFile("b.bin", imageB);
     auto first = Start({"--json", "--port", "COM3", "--baud", "115200", "flash", a});
     auto second = Start({"--json", "--port", "COM5", "--baud", "57600", "flash", b});
     const CtlResult ra = first->Finish();
@@ -25,6 +26,8 @@ TEST_F(CliFlashSlow, TwoBoardsAtOnceEachGetTheirOwnImage) {
     EXPECT_NE(five.Status().find("version 5.00b"), std::string::npos) << five.Status();
     EXPECT_NE(three.Status().find("flashes 1"), std::string::npos);
     EXPECT_NE(five.Status().find("flashes 1"), std::string::npos);
+    EXPECT_TRUE(FlashOf(three) == imageA);
+    EXPECT_TRUE(FlashOf(five) == imageB);
 }
 
 // One command, several --port: all at once, one summary, one exit status for all.
@@ -32,7 +35,8 @@ TEST_F(CliFlashSlow, SeveralPortsInOneCommandThroughTheirBootloaders) {
     SimProcess& two = Board(2, {"--bootloader"});
     SimProcess& four = Board(4, {"--bootloader"});
     SimProcess& six = Board(6, {"--bootloader", "--fault", "no-echo=40"});
-    const std::string image = WriteFile("fw.bin", MakeImage("2.10c", 0x77));
+    const std::vector<uint8_t> bytes = MakeImage("2.10c", 0x77);
+    const std::string image = WriteFile("fw.bin", bytes);
     const CtlResult r = Run({"--json", "--port", "COM2", "--port", "COM4", "--port", "COM6",
                              "flash", image, "--bootloader"});
     EXPECT_EQ(r.status, 5) << r.err;
@@ -49,6 +53,8 @@ TEST_F(CliFlashSlow, SeveralPortsInOneCommandThroughTheirBootloaders) {
     EXPECT_NE(two.Status().find("version 2.10c"), std::string::npos) << two.Status();
     EXPECT_NE(four.Status().find("version 2.10c"), std::string::npos) << four.Status();
     EXPECT_NE(six.Status().find("mode bootloader"), std::string::npos) << six.Status();
+    EXPECT_TRUE(FlashOf(two) == bytes);
+    EXPECT_TRUE(FlashOf(four) == bytes);
 }
 
 }  // namespace

@@ -60,9 +60,12 @@ TEST_F(CliFlash, ABoardThatAnswersABlockWronglyFailsWithFive) {
 
 TEST_F(CliFlash, TheWholeImageReachesTheBoardThroughItsFirmware) {
     SimProcess& board = Board(3, {"--baud", "115200"});
-    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x5A));
+    const std::vector<uint8_t> bytes = MakeImage("1.08a", 0x5A);
+    const std::string image = WriteFile("fw.bin", bytes);
     const CtlResult r = Run({"--json", "--port", "COM3", "--baud", "115200", "flash", image});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(FlashOf(board) == bytes);
+    EXPECT_TRUE(FlashOf(board) == bytes);
     const QJsonObject doc = r.Json();
     EXPECT_TRUE(doc["ok"].toBool());
     EXPECT_EQ(doc["version"].toString(), "1.08a");
