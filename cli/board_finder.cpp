@@ -45,10 +45,14 @@ FoundBoard FindBoard(const BoardChoice& choice, const std::optional<RememberedBo
                      Presence presence, const std::function<void(const std::string&)>& warn) {
     const bool portsGiven = !choice.ports.empty();
     std::vector<PortTarget> ports = portsGiven ? choice.ports : AllComTargets();
-    // The remembered port goes first: that is where the board most likely still is.
+    // The remembered port goes first: that is where the board most likely still is. One
+    // outside the COM table is searched too when no port was given.
     if (remembered) {
         const auto it = std::find(ports.begin(), ports.end(), remembered->port);
-        if (it != ports.end()) std::rotate(ports.begin(), it, it + 1);
+        if (it != ports.end())
+            std::rotate(ports.begin(), it, it + 1);
+        else if (!portsGiven)
+            ports.insert(ports.begin(), remembered->port);
     }
     const bool rateGiven = choice.baud.has_value() && *choice.baud > 0;
 

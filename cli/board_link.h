@@ -40,7 +40,7 @@ class BoardLink {
     BoardLink& operator=(const BoardLink&) = delete;
 
     const PortTarget& Target() const { return target_; }
-    PortRef Ref() const { return PortRef::Com(target_.com); }
+    PortRef Ref() const { return target_.Ref(); }
     // The rate the board answered at; 0 before.
     int Baud() const { return baud_; }
     BoardSession& Session() { return session_; }

@@ -25,8 +25,8 @@ double ThreeDecimals(double v) {
 
 QJsonObject PortJson(const PortTarget& port, int baud) {
     QJsonObject o;
-    o["port"] = QString("COM%1").arg(port.com);
-    o["device"] = QString::fromStdString(port.device);
+    o["port"] = port.com > 0 ? QJsonValue(QString("COM%1").arg(port.com)) : QJsonValue();
+    o["device"] = port.IsSet() ? QJsonValue(QString::fromStdString(port.device)) : QJsonValue();
     o["baud"] = baud;
     return o;
 }

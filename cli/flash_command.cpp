@@ -39,9 +39,9 @@ std::string BlockText(int block) {
     return "block " + std::to_string(block + 1) + " of " + std::to_string(kBlocks);
 }
 
-// The port a bootloader search ended on.
+// The port a bootloader search ended on; unset while none is open.
 PortTarget SearchedPort(BoardLink& link) {
-    return ComTarget(link.Port().ComNumber());
+    return TargetOf(link.Session().OpenedPortRef());
 }
 
 // Finds the board (or its loader) and sends the image. Runs on the board's own thread when
@@ -56,7 +56,7 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
         if (request.bootloader) {
             const std::vector<PortTarget> ports =
                 choice.ports.empty() ? AllComTargets() : choice.ports;
-            for (const PortTarget& p : ports) searchPorts.push_back(PortRef::Com(p.com));
+            for (const PortTarget& p : ports) searchPorts.push_back(p.Ref());
             link = std::make_unique<BoardLink>(ports.front());
         } else {
             // The firmware's own update needs a connected board, as in the window.
@@ -76,10 +76,9 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
         };
         const BlockPhaseWatch watch([&] { return transfer.SendingBlocks(); },
                                     [&] {
+                                        const PortTarget at = SearchedPort(*link);
                                         const std::string where =
-                                            link->Port().ComNumber() > 0
-                                                ? SearchedPort(*link).Name() + ": "
-                                                : std::string();
+                                            at.IsSet() ? at.Name() + ": " : std::string();
                                         out.Error(where + std::to_string(kBlocks - done) +
                                                   " blocks left; press Ctrl-C again to abort "
                                                   "(the board then needs flash --bootloader)");
@@ -90,10 +89,10 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
             result = transfer.Run(image, searchPorts.empty() ? AllComPorts() : searchPorts);
         } catch (const Interrupted&) {
             if (!transfer.SendingBlocks() && done == 0) throw;
-            result = FlashResult{FlashOutcome::Aborted, done};
+            result = FlashResult{FlashOutcome::Aborted, done, link->Session().OpenedPortRef()};
         }
         if (request.bootloader) {
-            outcome.port = SearchedPort(*link);
+            outcome.port = TargetOf(result.port);
             outcome.baud = board::kLoaderBaud;
         }
         outcome.blocksDone = result.blocksDone;
@@ -189,7 +188,6 @@ ExitStatus RunFlash(const Request& request, Output& out) {
     bool interrupted = false;
     for (const BoardOutcome& o : outcomes) {
         QJsonObject b = PortJson(o.port, o.baud);
-        if (o.port.com == 0) b["port"] = QJsonValue::Null, b["device"] = QJsonValue::Null;
         b["path"] = o.bootloader ? "bootloader" : "firmware";
         b["ok"] = o.status == ExitStatus::Done;
         b["blocks_done"] = o.blocksDone;
@@ -212,7 +210,7 @@ ExitStatus RunFlash(const Request& request, Output& out) {
                                                                         : 0;
             if (!several) SaveRememberedBoard({o.port, baud});
         } else {
-            out.Error((o.port.com != 0 && o.error.rfind(o.port.Name(), 0) != 0
+            out.Error((o.port.IsSet() && o.error.rfind(o.port.Name(), 0) != 0
                            ? o.port.Name() + ": "
                            : std::string()) +
                       o.error);

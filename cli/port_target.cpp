@@ -34,7 +34,12 @@ bool ParseComName(const std::string& text, int* com) {
 }  // namespace
 
 std::string PortTarget::Name() const {
+    if (com <= 0) return device;
     return "COM" + std::to_string(com) + " (" + device + ")";
+}
+
+PortTarget TargetOf(const PortRef& ref) {
+    return ref.com > 0 ? ComTarget(ref.com) : PortTarget{0, ref.device};
 }
 
 PortTarget ComTarget(int com) {
@@ -63,10 +68,8 @@ PortTarget ParsePortTarget(const std::string& text) {
         const std::string device = ComDevicePath(n);
         if (device == text || CanonicalDevice(device) == wanted) return PortTarget{n, device};
     }
-    throw CliFailure(ExitStatus::PortError,
-                     text +
-                         " is not one of the ports COM1-COM16 (see the port table in the "
-                         "README or set SWB808_PORT_DIR)");
+    // Kept as given: a /dev/serial/by-id name stays right when the adapter moves.
+    return PortTarget{0, text};
 }
 
 }  // namespace swb808::cli

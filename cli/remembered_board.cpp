@@ -32,33 +32,29 @@ std::optional<RememberedBoard> LoadRememberedBoard() {
     const QJsonDocument doc = QJsonDocument::fromJson(file.read(64 * 1024));
     if (!doc.isObject()) return std::nullopt;
     const QJsonObject o = doc.object();
-    const QString port = o.value("port").toString();
     const std::string device = o.value("device").toString().toStdString();
     const int baud = o.value("baud").toInt(0);
-    if (!port.startsWith("COM")) return std::nullopt;
-    bool ok = false;
-    const int com = port.mid(3).toInt(&ok);
-    if (!ok || com < kFirstCom || com > kLastCom) return std::nullopt;
-    // The COM table may have changed (another SWB808_PORT_DIR): the device decides.
-    PortTarget target = ComTarget(com);
-    if (target.device != device) {
-        bool found = false;
-        for (const PortTarget& t : AllComTargets())
-            if (t.device == device) target = t, found = true;
-        if (!found) return std::nullopt;
-    }
+    if (device.empty() || device.front() != '/') return std::nullopt;
+    // The COM table may have changed (another SWB808_PORT_DIR): the device decides, and one
+    // outside the table is remembered by its path alone.
+    PortTarget target{0, device};
+    for (const PortTarget& t : AllComTargets())
+        if (t.device == device) target = t;
     return RememberedBoard{target, RateIndex(baud) ? baud : 0};
 }
 
 bool SaveRememberedBoard(const RememberedBoard& board) {
     const std::string path = RememberedBoardPath();
-    if (path.empty()) return false;
+    if (path.empty() || !board.port.IsSet()) return false;
     const QString qpath = QString::fromStdString(path);
-    if (!QDir().mkpath(QFileInfo(qpath).absolutePath())) return false;
     QJsonObject o;
-    o["port"] = QString("COM%1").arg(board.port.com);
+    o["port"] = board.port.com > 0 ? QJsonValue(QString("COM%1").arg(board.port.com)) : QJsonValue();
     o["device"] = QString::fromStdString(board.port.device);
     o["baud"] = board.baud;
+    // A script that switches relays in a loop need not rewrite the same file each time.
+    const auto known = LoadRememberedBoard();
+    if (known && known->port == board.port && known->baud == board.baud) return true;
+    if (!QDir().mkpath(QFileInfo(qpath).absolutePath())) return false;
     QSaveFile file(qpath);
     if (!file.open(QIODevice::WriteOnly)) return false;
     file.write(QJsonDocument(o).toJson());

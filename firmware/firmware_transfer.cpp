@@ -56,7 +56,9 @@ FlashResult FirmwareTransfer::Run(const TFirmwareImage& image,
 
     FlashResult result;
     if (session_.IsConnected()) {
+        const PortRef linked = session_.OpenedPortRef();
         result = TransferImage(image);
+        result.port = linked;
         session_.SetStatus("rebooting...");
         view.FlashBlocksEnded();
         session_.disconnect();

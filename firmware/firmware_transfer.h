@@ -35,6 +35,7 @@ enum class FlashOutcome {
 struct FlashResult {
     FlashOutcome outcome = FlashOutcome::NoLoader;
     int blocksDone = 0;  // confirmed blocks
+    PortRef port;        // where the blocks went; unset when no board or loader was linked
 };
 
 class FirmwareTransfer {

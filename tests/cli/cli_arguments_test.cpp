@@ -158,10 +158,17 @@ TEST_F(CliPorts, RememberedBoardRoundTripAndDamagedFiles) {
 
     for (const char* damaged :
          {"", "not json", "[1,2]", "{\"port\": \"COM99\"}",
-          "{\"port\": \"COM5\", \"device\": \"/elsewhere\", \"baud\": 9600}"}) {
+          "{\"port\": \"COM5\", \"device\": \"elsewhere\", \"baud\": 9600}"}) {
         std::ofstream(RememberedBoardPath()) << damaged;
         EXPECT_FALSE(LoadRememberedBoard()) << damaged;
     }
+    // The device decides: one the table no longer has is kept by its path alone.
+    std::ofstream(RememberedBoardPath())
+        << "{\"port\": \"COM5\", \"device\": \"/dev/elsewhere\", \"baud\": 9600}";
+    loaded = LoadRememberedBoard();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->port, (PortTarget{0, "/dev/elsewhere"}));
+    EXPECT_EQ(loaded->port.Name(), "/dev/elsewhere");
     // A rate that is none of the board's: the port is kept, the rate is searched.
     std::ofstream(RememberedBoardPath())
         << "{\"port\": \"COM5\", \"device\": \"" << ComPath(5) << "\", \"baud\": 1234}";

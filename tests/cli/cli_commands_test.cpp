@@ -8,6 +8,8 @@
 
 #include <QJsonArray>
 
+#include <filesystem>
+
 #include "tests/cli/cli_fixture.h"
 
 namespace swb808::cli::test {
@@ -162,6 +164,29 @@ TEST_F(CliCommands, ASuccessfulCommandRemembersTheBoard) {
     EXPECT_EQ(m["port"].toString(), "COM3");
     EXPECT_EQ(m["device"].toString().toStdString(), ComPath(3));
     EXPECT_EQ(m["baud"].toInt(), 115200);
+}
+
+// A device none of COM1-COM16 names (another adapter, a by-id link): used and remembered by
+// its path.
+TEST_F(CliCommands, ADeviceOutsideTheComTableIsUsedByItsPath) {
+    const std::string elsewhere = Dir() + "/bench";
+    std::filesystem::create_directories(elsewhere);
+    SimProcess board(elsewhere, 1, {"--baud", "115200"});
+    ASSERT_TRUE(board.Ready());
+    const std::string device = elsewhere + "/com1";
+    const CtlResult on = Run({"--json", "--port", device, "--baud", "115200", "relay", "3", "on"});
+    ASSERT_EQ(on.status, 0) << on.err;
+    EXPECT_TRUE(on.Json()["port"].isNull());
+    EXPECT_EQ(on.Json()["device"].toString().toStdString(), device);
+    EXPECT_TRUE(Remembered()["port"].isNull());
+    EXPECT_EQ(Remembered()["device"].toString().toStdString(), device);
+    // No port given: the remembered device, although the search over the table has none.
+    const CtlResult off = Run({"--json", "relay", "3", "off"});
+    ASSERT_EQ(off.status, 0) << off.err;
+    EXPECT_EQ(off.Json()["device"].toString().toStdString(), device);
+    EXPECT_NE(board.Status().find("relays 0x00"), std::string::npos) << board.Status();
+    EXPECT_EQ(Run({"--port", elsewhere + "/com2", "inputs"}).err,
+              "swb808ctl: " + elsewhere + "/com2 does not exist\n");
 }
 
 TEST_F(CliCommands, ABoardThatMovedToAnotherRateIsSearchedAgain) {
