@@ -158,12 +158,10 @@ bool TBaseDispatcher::CancelDelivery() {
         target = deliveryTarget_;
     }
     if (target) target->CancelPending();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-    while (Delivering()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    // Woken the moment the delivery returns: a close does not wait a polling step longer.
+    std::unique_lock lock(dispatchLock_);
+    return deliveryEnded_.wait_for(lock, std::chrono::milliseconds(100),
+                                   [this] { return !delivering_; });
 }
 
 void TBaseDispatcher::SetClosePending() {
@@ -620,8 +618,11 @@ bool TBaseDispatcher::Deliver(TNotifyKind kind, uint16_t value) {
             readAhead_ = 0;
         }
     }
-    std::lock_guard lock(dispatchLock_);
-    delivering_ = false;
+    {
+        std::lock_guard lock(dispatchLock_);
+        delivering_ = false;
+    }
+    deliveryEnded_.notify_all();
     return result;
 }
 

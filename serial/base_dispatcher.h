@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -161,6 +162,7 @@ class TBaseDispatcher {
     std::shared_ptr<TNotificationTarget> deliveryTarget_;  // of the latest delivery
     bool deliveryNeeded_ = false;
     bool delivering_ = false;
+    std::condition_variable_any deliveryEnded_;  // delivering_ went false
     bool closePending_ = false;
     TLineSettings line_{};
     int32_t lastRate_ = 115200;
