@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "serial/serial_port.h"
 #include "tests/cli/cli_fixture.h"
 
 namespace swb808::cli::test {
@@ -215,8 +216,35 @@ class PortHolder {
     bool held_ = false;
 };
 
+// The window's own port object, open on COM n as a connected window holds it.
+class WindowPort {
+  public:
+    WindowPort(const std::string& portDir, int com) {
+        ::setenv("SWB808_PORT_DIR", portDir.c_str(), 1);
+        port_.SetComNumber(uint16_t(com));
+        port_.SetBaud(115200);
+        port_.SetOpen(true);
+    }
+    ~WindowPort() {
+        if (port_.Open()) port_.SetOpen(false);
+        ::unsetenv("SWB808_PORT_DIR");
+    }
+    bool Open() const { return port_.Open(); }
+
+  private:
+    TSerialPort port_;
+};
+
 TEST_F(CliCommands, PortFailuresExitThreeWithOneLineNamingThePort) {
     Board(3, {"--baud", "115200"});
+    {
+        WindowPort window(Dir() + "/ports", 3);
+        ASSERT_TRUE(window.Open());
+        const CtlResult r = Run(With({"--json", "relay", "1", "on"}, kFast));
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(r.err, "swb808ctl: COM3 (" + ComPath(3) + ") is in use by another program\n");
+        EXPECT_EQ(r.out, "");
+    }
     {
         PortHolder window(ComPath(3));
         ASSERT_TRUE(window.Held());
