@@ -28,10 +28,6 @@ inline constexpr TColor clSwbBrown = 10579;     // 83, 41, 0
 inline constexpr TColor clVccBad = 1444578;     // 226, 10, 22
 inline constexpr TColor clVccGood = 32768;      // 0, 128, 0
 
-inline constexpr TColor RGBToTColor(int r, int g, int b) {
-    return TColor(r & 0xFF) | TColor(g & 0xFF) << 8 | TColor(b & 0xFF) << 16;
-}
-
 // Plain colours map one to one; system colours take the palette's role.
 inline QColor ToQColor(TColor c, const QPalette& palette = QPalette()) {
     if ((c & clSystemColor) == clSystemColor) {
