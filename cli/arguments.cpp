@@ -6,7 +6,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/port_target.h"
-#include "cli/rates.h"
+#include "protocol/board_facts.h"
 
 namespace swb808::cli {
 
@@ -40,12 +40,15 @@ std::optional<int> ParseBaud(const QString& text, bool autoAllowed) {
     if (autoAllowed && text == "auto") return 0;
     bool ok = false;
     const int baud = text.toInt(&ok);
-    if (!ok || !RateIndex(baud)) return std::nullopt;
+    if (!ok || !board::RateIndex(baud)) return std::nullopt;
     return baud;
 }
 
-const char* kRateChoices =
-    "300 600 1200 2400 4800 9600 14400 19200 28800 38400 57600 76800 115200 230400";
+const std::string kRateChoices = [] {
+    std::string list;
+    for (int32_t rate : board::kBaudRates) list += (list.empty() ? "" : " ") + std::to_string(rate);
+    return list;
+}();
 
 DelaySetting ParseDelay(const QString& option, const QString& text, int min) {
     if (text == "off") return {true, 0};

@@ -5,7 +5,7 @@
 #include "cli/board_finder.h"
 #include "cli/board_report.h"
 #include "cli/commands.h"
-#include "cli/rates.h"
+#include "protocol/board_facts.h"
 #include "protocol/device_records.h"
 
 namespace swb808::cli {
@@ -149,8 +149,8 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
     const std::array<uint8_t, 6> c = link->Protocol().DeviceConfig;
 
     int baudIndex = c[0];
-    if (request.newBaud) baudIndex = *RateIndex(*request.newBaud);
-    if (!RateOfIndex(baudIndex))
+    if (request.newBaud) baudIndex = *board::RateIndex(*request.newBaud);
+    if (!board::RateOfIndex(baudIndex))
         throw CliFailure(ExitStatus::Usage, "the board's stored rate is unknown (index " +
                                                 std::to_string(baudIndex) +
                                                 "): give config set --baud");
@@ -169,7 +169,7 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
     const bool keep = request.keepRelays.value_or((c[5] & kCfgKeepRelays) != 0);
     link->WriteConfig(ConfigValues{baudIndex, errorDelay, retryDelay, keep, retryOff, errorOff});
     const std::array<uint8_t, 6> written = link->Protocol().DeviceConfig;
-    if (request.resetAfter) ResetAndFind(*link, *RateOfIndex(baudIndex));
+    if (request.resetAfter) ResetAndFind(*link, *board::RateOfIndex(baudIndex));
     QJsonObject o = PortJson(link->Target(), link->Baud());
     o["config"] = ConfigJson(written);
     o["reset"] = request.resetAfter;

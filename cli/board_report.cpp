@@ -1,11 +1,11 @@
 #include "cli/board_report.h"
+#include "protocol/board_facts.h"
 
 #include <QString>
 
 #include <cmath>
 #include <cstdio>
 
-#include "cli/rates.h"
 #include "protocol/device_records.h"
 
 namespace swb808::cli {
@@ -68,7 +68,7 @@ std::string SupplyText(int32_t vccRaw) {
 
 QJsonObject ConfigJson(const std::array<uint8_t, 6>& c) {
     QJsonObject o;
-    const auto rate = RateOfIndex(c[0]);
+    const auto rate = board::RateOfIndex(c[0]);
     o["baud"] = rate ? QJsonValue(*rate) : QJsonValue(QJsonValue::Null);
     o["baud_index"] = c[0];
     o["error_report_off"] = (c[5] & kCfgIgnoreErrors) != 0;
@@ -80,7 +80,7 @@ QJsonObject ConfigJson(const std::array<uint8_t, 6>& c) {
 }
 
 std::string ConfigText(const std::array<uint8_t, 6>& c) {
-    const auto rate = RateOfIndex(c[0]);
+    const auto rate = board::RateOfIndex(c[0]);
     const auto delay = [](bool off, int seconds) {
         return off ? "off (delay " + std::to_string(seconds) + " s kept)"
                    : "after " + std::to_string(seconds) + " s";

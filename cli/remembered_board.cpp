@@ -1,4 +1,5 @@
 #include "cli/remembered_board.h"
+#include "protocol/board_facts.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 
 #include <cstdlib>
 
-#include "cli/rates.h"
 
 namespace swb808::cli {
 
@@ -40,7 +40,7 @@ std::optional<RememberedBoard> LoadRememberedBoard() {
     PortTarget target{0, device};
     for (const PortTarget& t : AllComTargets())
         if (t.device == device) target = t;
-    return RememberedBoard{target, RateIndex(baud) ? baud : 0};
+    return RememberedBoard{target, board::RateIndex(baud) ? baud : 0};
 }
 
 bool SaveRememberedBoard(const RememberedBoard& board) {

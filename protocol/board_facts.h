@@ -5,6 +5,7 @@
 // here instead of writing the literal again.
 
 #include <array>
+#include <optional>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -48,6 +49,19 @@ inline constexpr size_t kConfigWriteLength = 7;
 inline constexpr std::array<int32_t, 14> kBaudRates = {
     300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400, 57600, 76800, 115200, 230400};
 inline constexpr int kBaudRateCount = int(kBaudRates.size());
+
+// The index of a rate in kBaudRates, or nullopt.
+constexpr std::optional<int> RateIndex(int32_t baud) {
+    for (size_t i = 0; i < kBaudRates.size(); ++i)
+        if (kBaudRates[i] == baud) return int(i);
+    return std::nullopt;
+}
+
+// The rate of a configuration index, or nullopt for 14 ("unknown") and above.
+constexpr std::optional<int32_t> RateOfIndex(int index) {
+    if (index < 0 || index >= kBaudRateCount) return std::nullopt;
+    return kBaudRates[size_t(index)];
+}
 
 // The ports the program offers and searches: COM1 .. COM16.
 inline constexpr int32_t kComPortCount = 16;

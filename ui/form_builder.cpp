@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "protocol/board_facts.h"
+
 namespace swb808::form {
 
 QFont WindowFont(int pixelSize, bool bold) {
@@ -45,6 +47,12 @@ QLabel* HeaderLabel(QWidget* parent, const char* name, int top, const QString& t
     l->setPalette(pal);
     l->setGeometry(8, top, 401, 20);
     return l;
+}
+
+QStringList RateTexts() {
+    QStringList texts;
+    for (int32_t rate : board::kBaudRates) texts << QString::number(rate);
+    return texts;
 }
 
 }  // namespace swb808::form

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QLabel>
+#include <QStringList>
 #include <QWidget>
 #include <utility>
 
@@ -35,5 +36,8 @@ QLabel* FixedLabel(QWidget* parent, const char* name, int x, int y, int width, i
                    const QString& text);
 // An orange section header, 401 x 20 at left 8.
 QLabel* HeaderLabel(QWidget* parent, const char* name, int top, const QString& text);
+
+// The board's fourteen rates as the drop-downs list them, slowest first.
+QStringList RateTexts();
 
 }  // namespace swb808::form

@@ -65,8 +65,7 @@ void TSWB808Form::BuildTopStrip() {
     BaudrateComboBox =
         Place(Make<ComboBox>(
                   BaudratePanel, "BaudrateComboBox",
-                  QStringList{"auto", "300", "600", "1200", "2400", "4800", "9600", "14400",
-                              "19200", "28800", "38400", "57600", "76800", "115200", "230400"}),
+                  QStringList{"auto"} + RateTexts()),
               56, 6, 73, 21);
     BaudrateComboBox->SetItemIndex(0);
 

@@ -91,9 +91,7 @@ void TSWB808Form::BuildConfigPage() {
     cfgTopLabel = HeaderLabel(page, "cfgTopLabel", 9, QStringLiteral("  SWB808 konfigurieren"));
     cfgLabel1 = AutoLabel(page, "cfgLabel1", 16, 51, QStringLiteral("Baudrate:"));
     NewBaudComboBox = Place(Make<ComboBox>(page, "NewBaudComboBox",
-                                           QStringList{"300", "600", "1200", "2400", "4800", "9600",
-                                                       "14400", "19200", "28800", "38400", "57600",
-                                                       "76800", "115200", "230400", "unbekannt"}),
+                                           RateTexts() + QStringList{"unbekannt"}),
                             128, 48, 97, 21);
     NewBaudComboBox->SetItemIndex(14);
     NewBaudComboBox->setEnabled(false);
