@@ -51,13 +51,14 @@ bool SaveRememberedBoard(const RememberedBoard& board) {
     o["port"] = board.port.com > 0 ? QJsonValue(QString("COM%1").arg(board.port.com)) : QJsonValue();
     o["device"] = QString::fromStdString(board.port.device);
     o["baud"] = board.baud;
+    const QByteArray text = QJsonDocument(o).toJson();
     // A script that switches relays in a loop need not rewrite the same file each time.
-    const auto known = LoadRememberedBoard();
-    if (known && known->port == board.port && known->baud == board.baud) return true;
+    if (QFile current(qpath); current.open(QIODevice::ReadOnly) && current.read(64 * 1024) == text)
+        return true;
     if (!QDir().mkpath(QFileInfo(qpath).absolutePath())) return false;
     QSaveFile file(qpath);
     if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(QJsonDocument(o).toJson());
+    file.write(text);
     return file.commit();
 }
 

@@ -1,6 +1,7 @@
 // The command line and the remembered board, in-process; and the usage exit of the real tool.
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -155,6 +156,17 @@ TEST_F(CliPorts, RememberedBoardRoundTripAndDamagedFiles) {
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->port.com, 5);
     EXPECT_EQ(loaded->baud, 57600);
+    // The same board again leaves the file alone; a new rate replaces it.
+    const auto inode = [] {
+        struct stat st {};
+        return ::stat(RememberedBoardPath().c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const auto before = inode();
+    ASSERT_TRUE(SaveRememberedBoard({ComTarget(5), 57600}));
+    EXPECT_EQ(inode(), before);
+    ASSERT_TRUE(SaveRememberedBoard({ComTarget(5), 9600}));
+    EXPECT_NE(inode(), before);
+    EXPECT_EQ(LoadRememberedBoard()->baud, 9600);
 
     for (const char* damaged :
          {"", "not json", "[1,2]", "{\"port\": \"COM99\"}",
