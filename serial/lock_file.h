@@ -10,15 +10,23 @@
 
 namespace swb808::posix {
 
-// Whether a lock file names `device` (a path, symbolic links followed) and its process lives.
-// A file whose process is gone, or that names none, does not count.
+// Whether a lock file names `device` (a path, symbolic links followed) and is held: its process
+// lives, or it is empty and less than a second old (its owner is still writing it). A file
+// whose process is gone, or that names none (a number outside the PID range), does not count.
 bool LockedByLiveProcess(const std::string& device);
 
-// Creates this process's lock file for `device` and returns its path; "" when none could be
-// made (no writable lock directory, or a live one exists), which is no error.
-std::string CreateLockFile(const std::string& device);
+struct CreatedLock {
+    std::string path;    // "" when none was made
+    bool inUse = false;  // another process holds the device's lock file
+};
 
-// Removes a lock file that CreateLockFile made ("" does nothing).
+// Creates this process's lock file for `device` (mode 0644). No path and not in use when no
+// lock directory can take the file, which is no error; in use when another process holds it,
+// also one that made it after the caller's check.
+CreatedLock CreateLockFile(const std::string& device);
+
+// Removes a lock file that CreateLockFile made, if it still holds this process's PID ("" does
+// nothing).
 void RemoveLockFile(const std::string& lockPath);
 
 }  // namespace swb808::posix

@@ -94,7 +94,13 @@ void TPosixDispatcher::CloseSignals() {
 int32_t TPosixDispatcher::OpenDevice(const std::string& path) {
     const int32_t fd = OpenUnlessHeld(path);
     if (fd < 0) return fd;
-    lockFile_ = posix::CreateLockFile(path);
+    // A lock file made since the check above is as good as a held device.
+    const posix::CreatedLock lock = posix::CreateLockFile(path);
+    if (lock.inUse) {
+        ::close(fd);
+        return ecAlreadyOpen;
+    }
+    lockFile_ = lock.path;
     posix::SetExclusive(fd, true);  // root ignores it; the lock above is what counts
     fd_ = fd;
     return 0;

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "serial/lock_file.h"
 #include "serial/serial_port.h"
 #include "sim/pseudo_terminal.h"
 #include "tests/support/port_dir.h"
@@ -148,6 +150,10 @@ class ForeignHolderTest : public SerialPortTest {
         std::replace(name.begin(), name.end(), '/', '_');
         return dir_.LockDir() + "/LCK.." + name;
     }
+    std::string ReadLockFile() const {
+        std::ifstream in(LockFile(), std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    }
     void WriteLockFile(const std::string& content) const {
         std::ofstream(LockFile(), std::ios::binary) << content;
     }
@@ -195,16 +201,21 @@ TEST_F(ForeignHolderTest, LiveLockFileMeansAlreadyOpenAndAStaleOneDoesNot) {
         const char* what;
         std::string content;
         bool held;
+        std::chrono::seconds age = 0s;
     } cases[] = {
         {"ASCII PID, live", AsciiPid(::getppid()), true},
         {"binary PID, live", std::string(reinterpret_cast<const char*>(&binaryLive), 4), true},
         {"ASCII PID, process gone", AsciiPid(DeadPid()), false},
         {"binary PID, process gone", std::string(reinterpret_cast<const char*>(&binaryDead), 4),
          false},
-        {"empty", "", false},
+        {"a number past the PID range", "4294967297\n", false},  // not PID 1
+        {"empty, being written", "", true},
+        {"empty, two seconds old", "", false, 2s},
     };
     for (const auto& c : cases) {
         WriteLockFile(c.content);
+        std::filesystem::last_write_time(LockFile(),
+                                         std::filesystem::file_time_type::clock::now() - c.age);
         EXPECT_TRUE(PortAvailable(3)) << c.what;
         if (c.held) {
             EXPECT_THROW(port_.SetOpen(true), EAlreadyOpen) << c.what;
@@ -220,10 +231,13 @@ TEST_F(ForeignHolderTest, LiveLockFileMeansAlreadyOpenAndAStaleOneDoesNot) {
 }
 
 TEST_F(ForeignHolderTest, OpenPortKeepsItsOwnLockFileUntilClosed) {
+    const mode_t umask = ::umask(077);
     port_.SetOpen(true);
-    std::ifstream in(LockFile(), std::ios::binary);
-    const std::string content((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(content, AsciiPid(::getpid()));
+    ::umask(umask);
+    EXPECT_EQ(ReadLockFile(), AsciiPid(::getpid()));
+    struct stat st {};
+    ASSERT_EQ(::stat(LockFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << "others must be able to read the owner";
     EXPECT_TRUE(PortAvailable(3));
     TSerialPort second;
     second.SetComNumber(3);
@@ -237,6 +251,24 @@ TEST_F(ForeignHolderTest, OpenPortKeepsItsOwnLockFileUntilClosed) {
     EXPECT_TRUE(port_.Open());
     port_.SetOpen(false);
     ::setenv("SWB808_LOCK_DIR", dir_.LockDir().c_str(), 1);
+}
+
+// Someone else's lock file, whether it was there at our check or made just after it, is
+// neither taken over nor removed.
+TEST_F(ForeignHolderTest, AForeignLockFileIsNeverTakenOverOrRemoved) {
+    const std::string foreign = AsciiPid(::getppid());
+    WriteLockFile(foreign);
+    const posix::CreatedLock lock = posix::CreateLockFile(pty_.SlavePath());
+    EXPECT_TRUE(lock.inUse);
+    EXPECT_EQ(lock.path, "");
+    EXPECT_EQ(ReadLockFile(), foreign);
+
+    // Taken over while our port was open (after judging ours stale): closing leaves it.
+    std::filesystem::remove(LockFile());
+    port_.SetOpen(true);
+    WriteLockFile(foreign);
+    port_.SetOpen(false);
+    EXPECT_EQ(ReadLockFile(), foreign);
 }
 
 TEST_F(SerialPortTest, MissingPortIsBadIdAndUnavailable) {
