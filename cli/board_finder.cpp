@@ -60,11 +60,13 @@ FoundBoard FindBoard(const BoardChoice& choice, const std::optional<RememberedBo
     if (rateGiven) {
         for (const auto& p : ports) plan.push_back({p, {*choice.baud}, true});
     } else {
-        const bool mayUseMemory = !choice.baud.has_value() && remembered && remembered->baud > 0 &&
-                                  !ports.empty() && ports.front() == remembered->port;
-        if (mayUseMemory) plan.push_back({remembered->port, {remembered->baud}, true});
-        // Not answering where remembered: search again before giving up.
-        for (const auto& p : ports) plan.push_back({p, AllRates(), false});
+        // A port's last rate first (going back to a board is one read), its search after.
+        const bool mayUseMemory = !choice.baud.has_value() && remembered;
+        for (const auto& p : ports) {
+            if (const int known = mayUseMemory ? remembered->RateAt(p) : 0; known > 0)
+                plan.push_back({p, {known}, true});
+            plan.push_back({p, AllRates(), false});
+        }
     }
 
     std::vector<std::string> portErrors;

@@ -5,12 +5,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "cli/arguments.h"
 #include "cli/exit_status.h"
 #include "cli/port_target.h"
 #include "cli/remembered_board.h"
 #include "tests/cli/cli_fixture.h"
+#include "tests/support/watchdog.h"
 
 namespace swb808::cli::test {
 namespace {
@@ -187,6 +189,114 @@ TEST_F(CliPorts, RememberedBoardRoundTripAndDamagedFiles) {
     loaded = LoadRememberedBoard();
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->baud, 0);
+    ::unsetenv("XDG_STATE_HOME");
+    ::unsetenv("SWB808_PORT_DIR");
+}
+
+TEST_F(CliPorts, TheRememberedBoardKeepsTheRateOfEachPort) {
+    ::setenv("SWB808_PORT_DIR", (Dir() + "/ports").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (Dir() + "/state").c_str(), 1);
+    ASSERT_TRUE(SaveRememberedBoard({ComTarget(3), 57600}));
+    ASSERT_TRUE(SaveRememberedBoard({ComTarget(4), 9600}));
+    auto loaded = LoadRememberedBoard();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->port.com, 4);
+    EXPECT_EQ(loaded->RateAt(ComTarget(4)), 9600);
+    EXPECT_EQ(loaded->RateAt(ComTarget(3)), 57600);
+    EXPECT_EQ(loaded->RateAt(ComTarget(5)), 0);
+    // A rate no longer known (a bootloader flash) is forgotten; the other port keeps its own.
+    ASSERT_TRUE(SaveRememberedBoard({ComTarget(4), 0}));
+    loaded = LoadRememberedBoard();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->RateAt(ComTarget(4)), 0);
+    EXPECT_EQ(loaded->RateAt(ComTarget(3)), 57600);
+    ::unsetenv("XDG_STATE_HOME");
+    ::unsetenv("SWB808_PORT_DIR");
+}
+
+// Whatever sits at the file or its directory, nothing is written through a link, nothing
+// blocks, and each refusal is one warning.
+TEST_F(CliPorts, TheRememberedBoardFileIsNeverFollowedOrWaitedFor) {
+    const testing::Watchdog watchdog(std::chrono::seconds(30));  // a FIFO opened blocking hangs
+    ::setenv("SWB808_PORT_DIR", (Dir() + "/ports").c_str(), 1);
+    const std::string victim = Dir() + "/victim";
+    const std::string board =
+        "{\"port\": \"COM5\", \"device\": \"" + ComPath(5) + "\", \"baud\": 9600}\n";
+    // Only root can plant another user's file or directory; others test the rest.
+    const bool root = ::geteuid() == 0;
+    const struct {
+        const char* what;
+        std::function<void(const std::string& dir)> plant;  // dir: $XDG_STATE_HOME/swb808
+        bool loadWarns;
+        bool saved;
+        std::function<bool()> unharmed;
+    } cases[] = {
+        {"a link to another file",
+         [&](const std::string& dir) {
+             std::ofstream(victim) << board;
+             std::filesystem::create_symlink(victim, dir + "/board.json");
+         },
+         true, false,
+         [&] {
+             std::ifstream in(victim);
+             return std::string(std::istreambuf_iterator<char>(in), {}) == board;
+         }},
+        {"a dangling link",
+         [&](const std::string& dir) {
+             std::filesystem::remove(victim);
+             std::filesystem::create_symlink(victim, dir + "/board.json");
+         },
+         true, false, [&] { return !std::filesystem::exists(victim); }},
+        {"a FIFO",
+         [](const std::string& dir) {
+             ASSERT_EQ(::mkfifo((dir + "/board.json").c_str(), 0600), 0);
+         },
+         true, false, [] { return std::filesystem::is_fifo(RememberedBoardPath()); }},
+        {"a link for the directory",
+         [&](const std::string& dir) {
+             std::filesystem::create_directories(victim + "-dir");
+             std::filesystem::remove(dir);
+             std::filesystem::create_directory_symlink(victim + "-dir", dir);
+         },
+         false, false, [&] { return std::filesystem::is_empty(victim + "-dir"); }},
+        // Replaced: the directory is ours.
+        {"a file of another user",
+         [&](const std::string& dir) {
+             if (!root) return;
+             std::ofstream(dir + "/board.json") << board;
+             ASSERT_EQ(::chown((dir + "/board.json").c_str(), 65534, 65534), 0);
+         },
+         root, true, [] { return true; }},
+        {"a directory of another user",
+         [&](const std::string& dir) {
+             if (root) {
+                 ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+             }
+         },
+         false, !root, [&] { return !root || !std::filesystem::exists(RememberedBoardPath()); }},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A directory of its own: a refusal is told once per file and process.
+        const std::string state = Dir() + "/state" + std::to_string(++n);
+        ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+        std::filesystem::create_directories(state + "/swb808");
+        c.plant(state + "/swb808");
+        std::vector<std::string> warnings;
+        EXPECT_FALSE(
+            LoadRememberedBoard([&](const std::string& line) { warnings.push_back(line); }));
+        ASSERT_EQ(warnings.size(), c.loadWarns ? 1u : 0u);
+        if (c.loadWarns) {
+            EXPECT_NE(warnings[0].find(RememberedBoardPath()), std::string::npos);
+        }
+        std::string why;
+        EXPECT_EQ(SaveRememberedBoard({ComTarget(5), 9600}, why), c.saved) << why;
+        if (!c.saved) {
+            EXPECT_NE(why, "");
+        }
+        EXPECT_TRUE(c.unharmed());
+    }
     ::unsetenv("XDG_STATE_HOME");
     ::unsetenv("SWB808_PORT_DIR");
 }

@@ -190,6 +190,20 @@ TEST_F(CliCommands, ADeviceOutsideTheComTableIsUsedByItsPath) {
               "swb808ctl: " + elsewhere + "/com2 does not exist\n");
 }
 
+// Back on a port used before: its own last rate, with one read. The board on COM3 fails the
+// search's whole query, so only that read can find it.
+TEST_F(CliCommands, GoingBackToABoardUsesTheRateItHadThere) {
+    Board(3, {"--baud", "115200", "--fault", "version-short"});
+    Board(4, {"--baud", "115200"});
+    ASSERT_EQ(Run({"--port", "COM3", "--baud", "115200", "inputs"}).status, 0);
+    ASSERT_EQ(Run({"--port", "COM4", "--baud", "115200", "inputs"}).status, 0);
+    ASSERT_EQ(Remembered()["port"].toString(), "COM4");
+    const CtlResult r = Run({"--json", "--port", "COM3", "inputs"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.Json()["port"].toString(), "COM3");
+    EXPECT_EQ(Remembered()["port"].toString(), "COM3");
+}
+
 TEST_F(CliCommands, ABoardThatMovedToAnotherRateIsSearchedAgain) {
     Board(3, {"--baud", "2400"});
     Remember(3, 115200);
