@@ -102,17 +102,19 @@ std::optional<RememberedBoard> parse(const QByteArray& text) {
     PortTarget target{0, device};
     for (const PortTarget& t : AllComTargets())
         if (t.device == device) target = t;
-    RememberedBoard board{target, board::RateIndex(baud) ? baud : 0, {}};
+    RememberedBoard found{target, board::RateIndex(baud) ? baud : 0, {}};
     for (const QJsonValue& v : o.value("rates").toArray()) {
         const std::string d = v.toObject().value("device").toString().toStdString();
         const int rate = v.toObject().value("baud").toInt(0);
-        const bool seen = std::any_of(board.rates.begin(), board.rates.end(),
+        const bool seen = std::any_of(found.rates.begin(), found.rates.end(),
                                       [&d](const auto& r) { return r.first == d; });
         if (!d.empty() && d.front() == '/' && board::RateIndex(rate) && !seen &&
-            board.rates.size() < kMaxRates)
-            board.rates.emplace_back(d, rate);
+            found.rates.size() < kMaxRates)
+            found.rates.emplace_back(d, rate);
     }
-    return board;
+    // A file from before the rates were kept per port.
+    if (found.rates.empty() && found.baud > 0) found.rates.emplace_back(device, found.baud);
+    return found;
 }
 
 QByteArray serialize(const RememberedBoard& board) {
@@ -223,11 +225,7 @@ std::optional<RememberedBoard> LoadRememberedBoard(
     const FileText file = readOwnFile(AT_FDCWD, path.c_str(), path);
     if (!file.refusal.empty()) warnOnce(warn, "not using the remembered board: " + file.refusal);
     if (!file.text) return std::nullopt;
-    auto board = parse(*file.text);
-    // A file from before the rates were kept per port.
-    if (board && board->rates.empty() && board->baud > 0)
-        board->rates.emplace_back(board->port.device, board->baud);
-    return board;
+    return parse(*file.text);
 }
 
 bool SaveRememberedBoard(const RememberedBoard& board) {

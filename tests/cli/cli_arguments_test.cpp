@@ -196,7 +196,10 @@ TEST_F(CliPorts, RememberedBoardRoundTripAndDamagedFiles) {
 TEST_F(CliPorts, TheRememberedBoardKeepsTheRateOfEachPort) {
     ::setenv("SWB808_PORT_DIR", (Dir() + "/ports").c_str(), 1);
     ::setenv("XDG_STATE_HOME", (Dir() + "/state").c_str(), 1);
-    ASSERT_TRUE(SaveRememberedBoard({ComTarget(3), 57600}));
+    // A file from before the rates were kept per port has the rate of its one port.
+    std::filesystem::create_directories(Dir() + "/state/swb808");
+    std::ofstream(RememberedBoardPath())
+        << "{\"port\": \"COM3\", \"device\": \"" << ComPath(3) << "\", \"baud\": 57600}";
     ASSERT_TRUE(SaveRememberedBoard({ComTarget(4), 9600}));
     auto loaded = LoadRememberedBoard();
     ASSERT_TRUE(loaded);
