@@ -10,6 +10,7 @@
 #include "cli/board_report.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "cli/progress.h"
 #include "serial/com_ports.h"
 
 namespace swb808::cli {
@@ -26,9 +27,17 @@ struct PortResult {
     bool interrupted = false;
 };
 
-void ScanPort(PortResult& result, const std::vector<int>& rates) {
+void ScanPort(PortResult& result, const std::vector<int>& rates, Output& out, bool verbose) {
     try {
         BoardLink link(result.port);
+        if (verbose)
+            link.View().onStatus = [&out, name = result.port.Name()](const std::string& text) {
+                if (text.rfind("scanning ", 0) != 0) return;
+                QJsonObject event;
+                event["event"] = "try";
+                event["message"] = QString::fromStdString(name + ": " + text);
+                ReportProgress(out, name + ": " + text, event);
+            };
         if (!link.Connect(rates)) return;
         result.found = true;
         result.baud = link.Baud();
@@ -59,8 +68,19 @@ ExitStatus RunScan(const Request& request, Output& out) {
     if (request.baud && *request.baud > 0) rates = {*request.baud};
 
     {
+        std::string what =
+            std::to_string(results.size()) + " port" + (results.size() == 1 ? "" : "s") +
+            (rates.size() == 1 ? " at " + std::to_string(rates.front()) + " Bd"
+                               : " at all " + std::to_string(rates.size()) + " rates");
+        QJsonObject event;
+        event["event"] = "scan";
+        event["ports"] = int(results.size());
+        event["message"] = QString::fromStdString("scanning " + what);
+        ReportProgress(out, "scanning " + what, event);
         std::vector<std::jthread> threads;
-        for (PortResult& r : results) threads.emplace_back([&r, &rates] { ScanPort(r, rates); });
+        for (PortResult& r : results)
+            threads.emplace_back(
+                [&r, &rates, &out, &request] { ScanPort(r, rates, out, request.verbose); });
     }
     for (const PortResult& r : results)
         if (r.interrupted) throw Interrupted();
@@ -71,7 +91,10 @@ ExitStatus RunScan(const Request& request, Output& out) {
     for (const PortResult& r : results) {
         if (!r.error.empty()) {
             out.Error(r.error);
-            errors.append(QString::fromStdString(r.error));
+            QJsonObject e = ErrorJson(ExitStatus::PortError, r.error);
+            e["port"] = PortJson(r.port, 0)["port"];
+            e["device"] = PortJson(r.port, 0)["device"];
+            errors.append(e);
             continue;
         }
         if (!r.found) continue;
@@ -79,10 +102,10 @@ ExitStatus RunScan(const Request& request, Output& out) {
         if (!first) first = &r;
         QJsonObject b = PortJson(r.port, r.baud);
         b["firmware"] = BoardText(r.firmware);
-        b["identity"] = BoardText(r.identity);
+        PutIdentity(b, r.identity);
         boards.append(b);
         out.Text(r.port.Name() + "  " + std::to_string(r.baud) + " Bd  firmware " +
-                 BoardTextUtf8(r.firmware) + "  " + BoardTextUtf8(r.identity));
+                 BoardTextUtf8(r.firmware) + "  " + IdentityText(r.identity));
     }
     QJsonObject doc;
     doc["boards"] = boards;

@@ -73,12 +73,12 @@ TEST(CliArguments, TakesGlobalOptionsBeforeAndAfterTheCommand) {
     EXPECT_EQ(r.request->baud, 115200);
     EXPECT_TRUE(r.request->json);
     EXPECT_TRUE(r.request->quiet);
-    EXPECT_EQ(r.request->relay, 3);
+    EXPECT_EQ(r.request->relayBits, 0x04);
     EXPECT_EQ(r.request->action, RelayAction::On);
 
     const auto all = Parse({"relay", "all", "toggle", "--baud", "auto"});
     ASSERT_TRUE(all.request) << all.error;
-    EXPECT_EQ(all.request->relay, 0);
+    EXPECT_EQ(all.request->relayBits, 0xFF);
     EXPECT_EQ(all.request->action, RelayAction::Toggle);
     EXPECT_EQ(all.request->baud, 0);
 }
