@@ -70,8 +70,14 @@ void BoardLink::Open(int baud) {
 }
 
 void BoardLink::Wake() {
+    Port().WriteByte(board::kWakeByte);
+    Drain();
+}
+
+// The close discards what is still queued: a frame the board does not answer must have
+// left before the tool may end.
+void BoardLink::Drain() {
     TSerialPort& port = Port();
-    port.WriteByte(board::kWakeByte);
     while (port.OutputFree() < TSWB808Protocol::kOutputBufferSize && !port.LineLost())
         PacedWait(kDrainTurnMs);
     ThrowIfLineLost();
@@ -135,12 +141,12 @@ bool BoardLink::ReadSupply() {
 
 void BoardLink::WriteRelays(uint8_t mask) {
     session_.WriteRelays(mask);
-    ThrowIfLineLost();
+    Drain();
 }
 
 void BoardLink::WriteConfig(const ConfigValues& values) {
     session_.SaveConfig(values);
-    ThrowIfLineLost();
+    Drain();
 }
 
 bool BoardLink::Reset(const std::vector<int>& rates) {

@@ -72,7 +72,8 @@ class BoardLink {
     bool ReadConfig();
     bool ReadSupply();
 
-    // Writes through the session; the board confirms none of them.
+    // Writes through the session; the board confirms none of them, so each returns once its
+    // frame has left.
     void WriteRelays(uint8_t mask);
     void WriteConfig(const ConfigValues& values);
     // "Reset": the reset frame, 2000 ms, then the board searched again on this port at
@@ -91,6 +92,7 @@ class BoardLink {
 
   private:
     [[noreturn]] void ThrowOpenFailure();
+    void Drain();
     bool Read(uint8_t command, int32_t replyLength, int expectedLength);
 
     PortTarget target_;
