@@ -20,19 +20,9 @@ BoardChoice ChoiceOf(const Request& request, Output& out, bool readOnly) {
     for (const auto& p : request.ports) choice.ports.push_back(ParsePortTarget(p));
     choice.baud = request.baud;
     choice.readOnly = readOnly;
-    choice.progress = [&out](const std::string& text) {
-        QJsonObject event;
-        event["event"] = "search";
-        event["message"] = QString::fromStdString(text);
-        ReportProgress(out, text, event);
-    };
+    choice.progress = [&out](const std::string& line) { ReportProgressLine(out, "search", line); };
     if (request.verbose)
-        choice.trace = [&out](const std::string& text) {
-            QJsonObject event;
-            event["event"] = "try";
-            event["message"] = QString::fromStdString(text);
-            ReportProgress(out, text, event);
-        };
+        choice.trace = [&out](const std::string& line) { ReportProgressLine(out, "try", line); };
     return choice;
 }
 

@@ -60,14 +60,7 @@ FoundBoard TryPort(const PortTarget& port, const std::vector<std::vector<int>>& 
     return {};
 }
 
-struct Probe {
-    PortTarget port;
-    std::optional<SearchHit> hit;
-    std::string error;
-    bool interrupted = false;
-};
-
-void ProbePort(Probe& probe, const std::vector<int>& rates, const Notice& trace) {
+void ProbePort(PortProbe& probe, const std::vector<int>& rates, const Notice& trace) {
     try {
         BoardLink link(probe.port);
         TraceScan(link, trace);
@@ -94,17 +87,9 @@ FoundBoard Search(const std::vector<PortTarget>& ports, const std::vector<int>& 
                   Presence presence, const BoardChoice& choice, const std::string& scope,
                   const std::string& why, const Notice& warn) {
     if (choice.progress) choice.progress("searching " + scope + " for an SWB808" + why);
-    std::vector<Probe> probes;
-    for (const PortTarget& p : ports) probes.emplace_back().port = p;
-    {
-        std::vector<std::jthread> threads;
-        for (Probe& probe : probes)
-            threads.emplace_back(
-                [&probe, &rates, &choice] { ProbePort(probe, rates, choice.trace); });
-    }
     std::vector<SearchHit> hits;
     std::vector<std::string> errors;
-    for (const Probe& probe : probes) {
+    for (const PortProbe& probe : ProbePorts(ports, rates, choice.trace)) {
         if (probe.interrupted) throw Interrupted();
         if (probe.hit) hits.push_back(*probe.hit);
         // A port that is not there at all is no news in a search.
@@ -127,6 +112,17 @@ FoundBoard Search(const std::vector<PortTarget>& ports, const std::vector<int>& 
 }
 
 }  // namespace
+
+std::vector<PortProbe> ProbePorts(const std::vector<PortTarget>& ports,
+                                  const std::vector<int>& rates, const Notice& trace) {
+    std::vector<PortProbe> probes;
+    for (const PortTarget& p : ports) probes.emplace_back().port = p;
+    std::vector<std::jthread> threads;
+    for (PortProbe& probe : probes)
+        threads.emplace_back([&probe, &rates, &trace] { ProbePort(probe, rates, trace); });
+    threads.clear();  // joins
+    return probes;
+}
 
 std::string HitList(const std::vector<SearchHit>& hits) {
     std::string list;

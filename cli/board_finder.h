@@ -44,6 +44,19 @@ struct SearchHit {
     std::string identity;
 };
 
+// What one port of a search gave: a board, a port failure, or nothing.
+struct PortProbe {
+    PortTarget port;
+    std::optional<SearchHit> hit;
+    std::string error;
+    bool interrupted = false;
+};
+
+// Every port at once, each on a thread of its own, with the window's query per rate. The
+// links are closed again.
+std::vector<PortProbe> ProbePorts(const std::vector<PortTarget>& ports,
+                                  const std::vector<int>& rates, const Notice& trace);
+
 // Finds the board and leaves its link open; `warn` gets the lines of unusable ports. Throws
 // CliFailure: NoBoard when nothing answered (naming the port when one was meant), PortError when
 // nothing answered and a candidate port could not be used, Usage when a search found several

@@ -29,6 +29,13 @@ void ReportProgress(const Output& out, const std::string& text, const QJsonObjec
         WriteStderr("swb808ctl: " + text + "\n");
 }
 
+void ReportProgressLine(const Output& out, const char* event, const std::string& line) {
+    QJsonObject o;
+    o["event"] = event;
+    o["message"] = QString::fromStdString(line);
+    ReportProgress(out, line, o);
+}
+
 TransferProgress::TransferProgress(Output& out, std::vector<std::string> names, int totalBlocks)
     : out_(out),
       names_(std::move(names)),

@@ -17,6 +17,8 @@ namespace swb808::cli {
 
 // One progress event: `text` in text mode ("swb808ctl: " first), `event` under --json.
 void ReportProgress(const Output& out, const std::string& text, const QJsonObject& event);
+// A line of progress as {"event": `event`, "message": line}.
+void ReportProgressLine(const Output& out, const char* event, const std::string& line);
 
 class TransferProgress {
   public:

@@ -41,19 +41,9 @@ ExitStatus RunWatch(const Request& request, Output& out) {
     for (const auto& p : request.ports) choice.ports.push_back(ParsePortTarget(p));
     choice.baud = request.baud;
     choice.readOnly = true;
-    choice.progress = [&out](const std::string& text) {
-        QJsonObject event;
-        event["event"] = "search";
-        event["message"] = QString::fromStdString(text);
-        ReportProgress(out, text, event);
-    };
+    choice.progress = [&out](const std::string& line) { ReportProgressLine(out, "search", line); };
     if (request.verbose)
-        choice.trace = [&out](const std::string& text) {
-            QJsonObject event;
-            event["event"] = "try";
-            event["message"] = QString::fromStdString(text);
-            ReportProgress(out, text, event);
-        };
+        choice.trace = [&out](const std::string& line) { ReportProgressLine(out, "try", line); };
     FoundBoard found = FindBoard(choice, LoadRememberedBoard(), Presence::Inputs,
                                  [&out](const std::string& line) { out.Warn(line); });
     BoardLink& link = *found.link;
