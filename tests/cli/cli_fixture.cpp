@@ -11,8 +11,8 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
+#include <fstream>
 #include <thread>
 
 namespace swb808::cli::test {
