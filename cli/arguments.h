@@ -4,13 +4,26 @@
 
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace swb808::cli {
 
-enum class Command { Scan, Info, Relay, Relays, Inputs, Watch, Config, ConfigSet, Reset, Flash };
+enum class Command {
+    Scan,
+    Info,
+    Relay,
+    Relays,
+    Inputs,
+    Supply,
+    Watch,
+    Config,
+    ConfigSet,
+    Reset,
+    Flash
+};
 enum class RelayAction { On, Off, Toggle };
 
 // A delay of the configuration: off, or seconds.
@@ -19,19 +32,27 @@ struct DelaySetting {
     int seconds = 0;
 };
 
+// relay --wait-input M=high|low: input M (1..8) active or not.
+struct InputWait {
+    int input = 1;
+    bool active = true;
+};
+
 struct Request {
     Command command = Command::Info;
     std::vector<std::string> ports;  // --port, as given
     std::optional<int> baud;         // --baud: nullopt not given, 0 auto
     bool json = false;
     bool quiet = false;
+    bool verbose = false;  // -v: the ports and rates tried
 
-    int relay = 0;  // relay: 1..8, 0 = all
+    uint8_t relayBits = 0;  // relay: the relays named, one bit each
     RelayAction action = RelayAction::Toggle;
-    int mask = 0;  // relays
+    std::optional<int> mask;  // relays: nullopt reads them
 
-    std::optional<int> count;        // watch --count
-    std::optional<double> timeoutS;  // watch --timeout
+    std::optional<int> count;            // watch --count
+    std::optional<double> timeoutS;      // watch --timeout, relay/relays --timeout
+    std::optional<InputWait> waitInput;  // relay/relays --wait-input
 
     std::optional<int> newBaud;  // config set --baud
     std::optional<DelaySetting> errorReport;
@@ -53,6 +74,8 @@ struct ParseResult {
 ParseResult ParseArguments(const QStringList& args);
 
 std::string UsageText();
+// The text of `swb808ctl COMMAND --help`; empty for an unknown word.
+std::string CommandHelp(const std::string& word);
 
 // 0..255, decimal or 0x hex.
 std::optional<int> ParseMask(const QString& text);

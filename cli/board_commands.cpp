@@ -2,9 +2,12 @@
 
 #include <QJsonObject>
 
+#include <chrono>
+
 #include "cli/board_finder.h"
 #include "cli/board_report.h"
 #include "cli/commands.h"
+#include "cli/progress.h"
 #include "protocol/board_facts.h"
 #include "protocol/device_records.h"
 
@@ -12,15 +15,20 @@ namespace swb808::cli {
 
 namespace {
 
-BoardChoice ChoiceOf(const Request& request) {
+BoardChoice ChoiceOf(const Request& request, Output& out, bool readOnly) {
     BoardChoice choice;
     for (const auto& p : request.ports) choice.ports.push_back(ParsePortTarget(p));
     choice.baud = request.baud;
+    choice.readOnly = readOnly;
+    choice.progress = [&out](const std::string& line) { ReportProgressLine(out, "search", line); };
+    if (request.verbose)
+        choice.trace = [&out](const std::string& line) { ReportProgressLine(out, "try", line); };
     return choice;
 }
 
-FoundBoard Find(const Request& request, Output& out, Presence presence) {
-    return FindBoard(ChoiceOf(request), LoadRememberedBoard(), presence,
+// Reads may take any board a search finds; changes only the one meant.
+FoundBoard Find(const Request& request, Output& out, Presence presence, bool readOnly) {
+    return FindBoard(ChoiceOf(request, out, readOnly), LoadRememberedBoard(), presence,
                      [&out](const std::string& line) { out.Warn(line); });
 }
 
@@ -34,7 +42,7 @@ void Remember(BoardLink& link, Output& out) {
 }
 
 std::string Where(BoardLink& link) {
-    return link.Target().Name() + " at " + std::to_string(link.Baud()) + " Bd";
+    return WhereText(link.Target(), link.Baud());
 }
 
 QJsonObject RelaysDocument(BoardLink& link) {
@@ -44,10 +52,10 @@ QJsonObject RelaysDocument(BoardLink& link) {
     return o;
 }
 
-void PrintRelays(BoardLink& link, Output& out) {
+std::string RelaysText(BoardLink& link) {
     const uint8_t mask = link.Protocol().RelayState;
-    out.Text("relays " + HexByte(mask) + " (on: " + BitNumbersText(mask) + ")");
-    out.Document(RelaysDocument(link));
+    return link.Target().Name() + ": relays " + HexByte(mask) + " (on: " + BitNumbersText(mask) +
+           ")";
 }
 
 // After the reset frame: the board restarts, perhaps at another stored rate; `expected` is
@@ -58,15 +66,52 @@ void ResetAndFind(BoardLink& link, int expected) {
                                                   link.Target().Name() + " after its restart");
 }
 
+// --wait-input after a change: listening starts before the inputs are read, so a change in
+// between is not lost. Exit 2 when the time runs out first.
+void WaitForInput(BoardLink& link, const Request& request, QJsonObject& document) {
+    if (!request.waitInput) return;
+    const InputWait wait = *request.waitInput;
+    const uint8_t bit = uint8_t(1u << (wait.input - 1));
+    uint8_t state = 0;
+    link.View().onInputs = [&state](uint8_t mask) { state = mask; };
+    link.ListenForInputChanges();
+    if (!link.ReadInputs())
+        throw CliFailure(ExitStatus::NoBoard, "no answer to the input read on " + Where(link));
+    state = link.Protocol().OptoState;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = request.timeoutS
+                              ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(*request.timeoutS))
+                              : Clock::time_point::max();
+    const bool reached =
+        link.WaitUntil([&] { return ((state & bit) != 0) == wait.active; }, deadline);
+    link.View().onInputs = nullptr;
+    document["inputs"] = state;
+    document["inputs_active"] = BitNumbers(state);
+    document["input_reached"] = reached;
+    if (!reached)
+        throw CliFailure(ExitStatus::NoBoard, link.Target().Name() + ": input " +
+                                                  std::to_string(wait.input) + " not " +
+                                                  (wait.active ? "high" : "low") + " within " +
+                                                  QString::number(*request.timeoutS).toStdString() +
+                                                  " s (inputs " + HexByte(state) + ")");
+}
+
+void PrintInputReached(BoardLink& link, const Request& request, Output& out) {
+    if (!request.waitInput) return;
+    out.Text(link.Target().Name() + ": input " + std::to_string(request.waitInput->input) + " " +
+             (request.waitInput->active ? "high" : "low"));
+}
+
 }  // namespace
 
 ExitStatus RunInfo(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Query);
+    FoundBoard found = Find(request, out, Presence::Query, true);
     BoardLink& link = *found.link;
     const TSWB808Protocol& p = link.Protocol();
     QJsonObject o = PortJson(link.Target(), link.Baud());
     o["firmware"] = BoardText(p.FirmwareVersion);
-    o["identity"] = BoardText(p.DeviceId);
+    PutIdentity(o, p.DeviceId);
     o["relays"] = p.RelayState;
     o["relays_on"] = BitNumbers(p.RelayState);
     o["inputs"] = p.OptoState;
@@ -76,7 +121,7 @@ ExitStatus RunInfo(const Request& request, Output& out) {
     out.Document(o);
     out.Text("board:        " + Where(link));
     out.Text("firmware:     " + BoardTextUtf8(p.FirmwareVersion));
-    out.Text("identity:     " + BoardTextUtf8(p.DeviceId));
+    out.Text("identity:     " + IdentityText(p.DeviceId));
     out.Text("relays:       " + HexByte(p.RelayState) + " (on: " + BitNumbersText(p.RelayState) +
              ")");
     out.Text("inputs:       " + HexByte(p.OptoState) + " (active: " + BitNumbersText(p.OptoState) +
@@ -88,9 +133,9 @@ ExitStatus RunInfo(const Request& request, Output& out) {
 }
 
 ExitStatus RunRelay(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Relays);
+    FoundBoard found = Find(request, out, Presence::Relays, false);
     BoardLink& link = *found.link;
-    const uint8_t bits = request.relay == 0 ? 0xFF : uint8_t(1u << (request.relay - 1));
+    const uint8_t bits = request.relayBits;
     uint8_t mask = link.Protocol().RelayState;
     switch (request.action) {
         case RelayAction::On:
@@ -103,40 +148,61 @@ ExitStatus RunRelay(const Request& request, Output& out) {
             mask ^= bits;
             break;
     }
-    link.WriteRelays(mask);
-    PrintRelays(link, out);
+    link.WriteRelays(mask);  // one frame for all the relays named
     Remember(link, out);
+    QJsonObject o = RelaysDocument(link);
+    out.Text(RelaysText(link));
+    WaitForInput(link, request, o);
+    PrintInputReached(link, request, out);
+    out.Document(o);
     return ExitStatus::Done;
 }
 
 ExitStatus RunRelays(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Relays);
+    FoundBoard found = Find(request, out, Presence::Relays, !request.mask);
     BoardLink& link = *found.link;
-    link.WriteRelays(uint8_t(request.mask));
-    PrintRelays(link, out);
+    if (request.mask) link.WriteRelays(uint8_t(*request.mask));
     Remember(link, out);
+    QJsonObject o = RelaysDocument(link);
+    out.Text(RelaysText(link));
+    WaitForInput(link, request, o);
+    PrintInputReached(link, request, out);
+    out.Document(o);
     return ExitStatus::Done;
 }
 
 ExitStatus RunInputs(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Inputs);
+    FoundBoard found = Find(request, out, Presence::Inputs, true);
     BoardLink& link = *found.link;
     const uint8_t mask = link.Protocol().OptoState;
     QJsonObject o = PortJson(link.Target(), link.Baud());
     o["inputs"] = mask;
     o["inputs_active"] = BitNumbers(mask);
     out.Document(o);
-    out.Text("inputs " + HexByte(mask) + " (active: " + BitNumbersText(mask) + ")");
+    out.Text(link.Target().Name() + ": inputs " + HexByte(mask) +
+             " (active: " + BitNumbersText(mask) + ")");
+    Remember(link, out);
+    return ExitStatus::Done;
+}
+
+ExitStatus RunSupply(const Request& request, Output& out) {
+    FoundBoard found = Find(request, out, Presence::Supply, true);
+    BoardLink& link = *found.link;
+    QJsonObject o = PortJson(link.Target(), link.Baud());
+    o["supply"] = SupplyJson(link.Protocol().VccRaw);
+    out.Document(o);
+    out.Text(link.Target().Name() + ": supply " + SupplyText(link.Protocol().VccRaw));
     Remember(link, out);
     return ExitStatus::Done;
 }
 
 ExitStatus RunConfig(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Config);
+    FoundBoard found = Find(request, out, Presence::Config, true);
     BoardLink& link = *found.link;
     QJsonObject o = PortJson(link.Target(), link.Baud());
     o["config"] = ConfigJson(link.Protocol().DeviceConfig);
     out.Document(o);
+    out.Text("board:        " + Where(link));
     out.Text(ConfigText(link.Protocol().DeviceConfig));
     Remember(link, out);
     return ExitStatus::Done;
@@ -144,7 +210,8 @@ ExitStatus RunConfig(const Request& request, Output& out) {
 
 ExitStatus RunConfigSet(const Request& request, Output& out) {
     // A reset needs the connected session, which only the query gives.
-    FoundBoard found = Find(request, out, request.resetAfter ? Presence::Query : Presence::Config);
+    FoundBoard found =
+        Find(request, out, request.resetAfter ? Presence::Query : Presence::Config, false);
     std::unique_ptr<BoardLink> link = std::move(found.link);
     const std::array<uint8_t, 6> c = link->Protocol().DeviceConfig;
 
@@ -174,6 +241,7 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
     o["config"] = ConfigJson(written);
     o["reset"] = request.resetAfter;
     out.Document(o);
+    out.Text("board:        " + Where(*link));
     out.Text(ConfigText(written));
     if (request.resetAfter) out.Text("restarted; found at " + Where(*link));
     Remember(*link, out);
@@ -181,7 +249,7 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
 }
 
 ExitStatus RunReset(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Query);
+    FoundBoard found = Find(request, out, Presence::Query, false);
     std::unique_ptr<BoardLink> link = std::move(found.link);
     ResetAndFind(*link, link->Baud());
     QJsonObject o = PortJson(link->Target(), link->Baud());

@@ -70,8 +70,14 @@ void BoardLink::Open(int baud) {
 }
 
 void BoardLink::Wake() {
+    Port().WriteByte(board::kWakeByte);
+    Drain();
+}
+
+// The close discards what is still queued: a frame the board does not answer must have
+// left before the tool may end.
+void BoardLink::Drain() {
     TSerialPort& port = Port();
-    port.WriteByte(board::kWakeByte);
     while (port.OutputFree() < TSWB808Protocol::kOutputBufferSize && !port.LineLost())
         PacedWait(kDrainTurnMs);
     ThrowIfLineLost();
@@ -81,6 +87,7 @@ bool BoardLink::Connect(const std::vector<int>& rates) {
     const int found = session_.Scan(ScanRequest{{Ref()}, {rates.begin(), rates.end()}});
     if (found > 0) {
         baud_ = found;
+        listening_ = true;  // a successful scan registers the trigger
         return true;
     }
     // Not there, or the port could not be used: only the second is a port failure.
@@ -126,14 +133,20 @@ bool BoardLink::ReadConfig() {
     return true;
 }
 
+bool BoardLink::ReadSupply() {
+    if (!Read(board::kReadVcc, TSWB808Protocol::kReplyVcc, 2)) return false;
+    Protocol().VccRaw = Protocol().Payload[0] + 256 * Protocol().Payload[1];
+    return true;
+}
+
 void BoardLink::WriteRelays(uint8_t mask) {
     session_.WriteRelays(mask);
-    ThrowIfLineLost();
+    Drain();
 }
 
 void BoardLink::WriteConfig(const ConfigValues& values) {
     session_.SaveConfig(values);
-    ThrowIfLineLost();
+    Drain();
 }
 
 bool BoardLink::Reset(const std::vector<int>& rates) {
@@ -144,6 +157,23 @@ bool BoardLink::Reset(const std::vector<int>& rates) {
         return false;
     }
     baud_ = session_.ConnectedBaud();
+    listening_ = true;
+    return true;
+}
+
+void BoardLink::ListenForInputChanges() {
+    if (listening_) return;
+    Port().AddTriggerString(board::kInputChangeHead, false);
+    listening_ = true;
+}
+
+bool BoardLink::WaitUntil(const std::function<bool()>& done,
+                          std::chrono::steady_clock::time_point deadline) {
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        PacedWait(kDrainTurnMs);
+        ThrowIfLineLost();
+    }
     return true;
 }
 

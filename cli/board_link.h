@@ -6,9 +6,11 @@
 // on several threads.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/port_target.h"
@@ -23,12 +25,16 @@ class LinkView : public SessionView {
   public:
     std::function<void(uint8_t)> onInputs;
     std::function<void(int, int)> onBlocks;
+    std::function<void(const std::string&)> onStatus;
 
     void InputsShown(uint8_t mask) override {
         if (onInputs) onInputs(mask);
     }
     void BlocksDone(int done, int count) override {
         if (onBlocks) onBlocks(done, count);
+    }
+    void StatusText(const std::string& text) override {
+        if (onStatus) onStatus(text);
     }
 };
 
@@ -59,24 +65,34 @@ class BoardLink {
 
     // Single reads at the rate Open set; true when the reply has the command's code and
     // length. The value lands in the protocol's records (RelayState, OptoState,
-    // DeviceConfig). An input-change frame that arrives first updates OptoState and is read
+    // DeviceConfig, VccRaw). An input-change frame that arrives first updates OptoState and is read
     // past.
     bool ReadRelays();
     bool ReadInputs();
     bool ReadConfig();
+    bool ReadSupply();
 
-    // Writes through the session; the board confirms none of them.
+    // Writes through the session; the board confirms none of them, so each returns once its
+    // frame has left.
     void WriteRelays(uint8_t mask);
     void WriteConfig(const ConfigValues& values);
     // "Reset": the reset frame, 2000 ms, then the board searched again on this port at
     // `rates` (the one it most likely restarts at first). False when it did not answer.
     bool Reset(const std::vector<int>& rates);
 
+    // From now on the board's input-change frames reach View().onInputs. Before a read, so
+    // that no change between the read and the listening is missed.
+    void ListenForInputChanges();
+    // Runs the session's events until `done` or `deadline`; false at the deadline.
+    bool WaitUntil(const std::function<bool()>& done,
+                   std::chrono::steady_clock::time_point deadline);
+
     // Throws CliFailure(PortError) when the device vanished.
     void ThrowIfLineLost();
 
   private:
     [[noreturn]] void ThrowOpenFailure();
+    void Drain();
     bool Read(uint8_t command, int32_t replyLength, int expectedLength);
 
     PortTarget target_;
@@ -85,6 +101,7 @@ class BoardLink {
     ScopedEventPump pump_;
     BoardSession session_;
     int baud_ = 0;
+    bool listening_ = false;  // the input-change trigger is registered
 };
 
 // The rates in search order with `first` in front.

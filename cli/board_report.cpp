@@ -1,11 +1,12 @@
 #include "cli/board_report.h"
-#include "protocol/board_facts.h"
 
-#include <QString>
+#include <QDateTime>
 
 #include <cmath>
 #include <cstdio>
 
+#include "cli/output.h"
+#include "protocol/board_facts.h"
 #include "protocol/device_records.h"
 
 namespace swb808::cli {
@@ -27,8 +28,27 @@ QJsonObject PortJson(const PortTarget& port, int baud) {
     QJsonObject o;
     o["port"] = port.com > 0 ? QJsonValue(QString("COM%1").arg(port.com)) : QJsonValue();
     o["device"] = port.IsSet() ? QJsonValue(QString::fromStdString(port.device)) : QJsonValue();
-    o["baud"] = baud;
+    o["baud"] = baud > 0 ? QJsonValue(baud) : QJsonValue(QJsonValue::Null);
     return o;
+}
+
+std::string WhereText(const PortTarget& port, int baud) {
+    return port.Name() + " at " + std::to_string(baud) + " Bd";
+}
+
+void PutIdentity(QJsonObject& object, const std::string& raw) {
+    object["identity"] = BoardText(raw).trimmed();
+    object["identity_raw"] = BoardText(raw);
+}
+
+std::string IdentityText(const std::string& raw) {
+    return BoardText(raw).trimmed().toStdString();
+}
+
+QString TimeNow() {
+    // Local time alone would carry no zone.
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
 QJsonArray BitNumbers(uint8_t mask) {
@@ -64,6 +84,44 @@ std::string SupplyText(int32_t vccRaw) {
     const double volts = VccVolts(uint32_t(vccRaw));
     return VccText(volts) + " (raw " + std::to_string(vccRaw) +
            (VccColor(volts) == kVccGoodColor ? ", in range)" : ", out of range 4.750..5.250 V)");
+}
+
+QJsonObject ErrorJson(ExitStatus status, const std::string& message) {
+    const char* code = "error";
+    switch (status) {
+        case ExitStatus::Done:
+            code = "none";
+            break;
+        case ExitStatus::Usage:
+            code = "usage";
+            break;
+        case ExitStatus::NoBoard:
+            code = "no_board";
+            break;
+        case ExitStatus::PortError:
+            code = "port_error";
+            break;
+        case ExitStatus::FileError:
+            code = "file_error";
+            break;
+        case ExitStatus::TransferFailed:
+            code = "transfer_failed";
+            break;
+        case ExitStatus::Interrupted:
+            code = "interrupted";
+            break;
+    }
+    QJsonObject o;
+    o["code"] = code;
+    o["message"] = QString::fromStdString(message);
+    return o;
+}
+
+QJsonObject FailureJson(ExitStatus status, const std::string& message) {
+    QJsonObject o;
+    o["ok"] = false;
+    o["error"] = ErrorJson(status, message);
+    return o;
 }
 
 QJsonObject ConfigJson(const std::array<uint8_t, 6>& c) {

@@ -12,6 +12,7 @@ ExitStatus RunInfo(const Request& request, Output& out);
 ExitStatus RunRelay(const Request& request, Output& out);
 ExitStatus RunRelays(const Request& request, Output& out);
 ExitStatus RunInputs(const Request& request, Output& out);
+ExitStatus RunSupply(const Request& request, Output& out);
 ExitStatus RunConfig(const Request& request, Output& out);
 ExitStatus RunConfigSet(const Request& request, Output& out);
 ExitStatus RunReset(const Request& request, Output& out);

@@ -12,6 +12,7 @@
 #include "cli/board_finder.h"
 #include "cli/board_report.h"
 #include "cli/commands.h"
+#include "cli/image_errors.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "firmware/firmware_transfer.h"
@@ -153,7 +154,7 @@ ExitStatus RunFlash(const Request& request, Output& out) {
     TFirmwareImage image{};
     const TImageLoadResult loaded = LoadFirmwareImage(request.file, image);
     if (!loaded.Ok())
-        throw CliFailure(ExitStatus::FileError, ImageLoadErrorText(loaded, request.file));
+        throw CliFailure(ExitStatus::FileError, ImageFileErrorText(loaded, request.file));
     if (loaded.Status == TImageLoadStatus::LoadedWithoutVersion)
         out.Warn(request.file + ": " + std::string(kNoVersionText));
 
@@ -188,12 +189,12 @@ ExitStatus RunFlash(const Request& request, Output& out) {
     bool interrupted = false;
     for (const BoardOutcome& o : outcomes) {
         QJsonObject b = PortJson(o.port, o.baud);
-        b["path"] = o.bootloader ? "bootloader" : "firmware";
+        b["method"] = o.bootloader ? "bootloader" : "firmware";
         b["ok"] = o.status == ExitStatus::Done;
         b["blocks_done"] = o.blocksDone;
         b["seconds"] = std::round(o.seconds * 10) / 10;
         b["error"] = o.error.empty() ? QJsonValue(QJsonValue::Null)
-                                     : QJsonValue(QString::fromStdString(o.error));
+                                     : QJsonValue(ErrorJson(o.status, o.error));
         boards.append(b);
         interrupted = interrupted || o.status == ExitStatus::Interrupted;
         if (o.status == ExitStatus::Done) {
@@ -218,7 +219,8 @@ ExitStatus RunFlash(const Request& request, Output& out) {
     }
     QJsonObject doc;
     doc["file"] = QString::fromStdString(request.file);
-    doc["version"] = BoardText(loaded.Version);
+    doc["version"] = loaded.Version.empty() ? QJsonValue(QJsonValue::Null)
+                                            : QJsonValue(BoardText(loaded.Version));
     doc["boards"] = boards;
     doc["ok"] = succeeded == int(outcomes.size());
     out.Document(doc);

@@ -1,12 +1,14 @@
 // swb808ctl: the board from the shell.
 
 #include <QCoreApplication>
+#include <QJsonDocument>
 #include <QStringList>
 
 #include <cstdio>
 #include <exception>
 
 #include "cli/arguments.h"
+#include "cli/board_report.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 
@@ -24,6 +26,8 @@ ExitStatus RunCommand(const Request& request, Output& out) {
             return RunRelays(request, out);
         case Command::Inputs:
             return RunInputs(request, out);
+        case Command::Supply:
+            return RunSupply(request, out);
         case Command::Watch:
             return RunWatch(request, out);
         case Command::Config:
@@ -51,6 +55,10 @@ int main(int argc, char** argv) {
             return 0;
         }
         std::fprintf(stderr, "swb808ctl: %s\n", parsed.error.c_str());
+        if (args.contains("--json")) {
+            const QJsonObject failure = FailureJson(ExitStatus::Usage, parsed.error);
+            std::fputs(QJsonDocument(failure).toJson().constData(), stdout);
+        }
         return int(ExitStatus::Usage);
     }
     InstallInterruptHandling();
@@ -59,12 +67,15 @@ int main(int argc, char** argv) {
         return int(RunCommand(*parsed.request, out));
     } catch (const CliFailure& f) {
         out.Error(f.what());
+        out.Document(FailureJson(f.Status(), f.what()));
         return int(f.Status());
     } catch (const Interrupted&) {
         out.Error("interrupted; the port is closed");
+        out.Document(FailureJson(ExitStatus::Interrupted, "interrupted; the port is closed"));
         return int(ExitStatus::Interrupted);
     } catch (const std::exception& e) {
         out.Error(e.what());
+        out.Document(FailureJson(ExitStatus::PortError, e.what()));
         return int(ExitStatus::PortError);
     }
 }

@@ -1,7 +1,10 @@
 #pragma once
 
-// Transfer progress, one line per board: a bar redrawn in place on a terminal, plain lines
-// at every tenth otherwise. Called from the boards' threads.
+// Progress on stderr, so that stdout holds results only: plain lines, or one JSON object per
+// line under --json; nothing under --quiet. Transfers draw a bar per board in place when
+// stderr is a terminal. Called from the boards' threads.
+
+#include <QJsonObject>
 
 #include <chrono>
 #include <mutex>
@@ -11,6 +14,11 @@
 #include "cli/output.h"
 
 namespace swb808::cli {
+
+// One progress event: `text` in text mode ("swb808ctl: " first), `event` under --json.
+void ReportProgress(const Output& out, const std::string& text, const QJsonObject& event);
+// A line of progress as {"event": `event`, "message": line}.
+void ReportProgressLine(const Output& out, const char* event, const std::string& line);
 
 class TransferProgress {
   public:
@@ -23,6 +31,8 @@ class TransferProgress {
     static std::string BarText(const std::string& name, int done, int total, double secondsLeft);
 
   private:
+    void Redraw(int linesUp, const std::string& text);
+
     Output& out_;
     std::vector<std::string> names_;
     int total_;

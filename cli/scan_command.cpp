@@ -3,86 +3,61 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
-#include <exception>
-#include <thread>
-
 #include "cli/board_finder.h"
 #include "cli/board_report.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "cli/progress.h"
 #include "serial/com_ports.h"
 
 namespace swb808::cli {
 
-namespace {
-
-struct PortResult {
-    PortTarget port;
-    bool found = false;
-    int baud = 0;
-    std::string firmware;
-    std::string identity;
-    std::string error;  // a port failure, if any
-    bool interrupted = false;
-};
-
-void ScanPort(PortResult& result, const std::vector<int>& rates) {
-    try {
-        BoardLink link(result.port);
-        if (!link.Connect(rates)) return;
-        result.found = true;
-        result.baud = link.Baud();
-        result.firmware = link.Protocol().FirmwareVersion;
-        result.identity = link.Protocol().DeviceId;
-    } catch (const CliFailure& f) {
-        result.error = f.what();
-    } catch (const Interrupted&) {
-        result.interrupted = true;
-    } catch (const std::exception& e) {
-        result.error = result.port.Name() + ": " + e.what();
-    }
-}
-
-}  // namespace
-
 ExitStatus RunScan(const Request& request, Output& out) {
-    std::vector<PortResult> results;
+    std::vector<PortTarget> ports;
     const bool portsGiven = !request.ports.empty();
     if (portsGiven) {
-        for (const auto& p : request.ports) results.emplace_back().port = ParsePortTarget(p);
+        for (const auto& p : request.ports) ports.push_back(ParsePortTarget(p));
     } else {
         // Ports with no device behind them are passed over, as in the window's search.
         for (const PortTarget& t : AllComTargets())
-            if (PortAvailable(t.com)) results.emplace_back().port = t;
+            if (PortAvailable(t.com)) ports.push_back(t);
     }
     std::vector<int> rates = AllRates();
     if (request.baud && *request.baud > 0) rates = {*request.baud};
 
-    {
-        std::vector<std::jthread> threads;
-        for (PortResult& r : results) threads.emplace_back([&r, &rates] { ScanPort(r, rates); });
-    }
-    for (const PortResult& r : results)
+    const std::string what =
+        std::to_string(ports.size()) + " port" + (ports.size() == 1 ? "" : "s") +
+        (rates.size() == 1 ? " at " + std::to_string(rates.front()) + " Bd"
+                           : " at all " + std::to_string(rates.size()) + " rates");
+    ReportProgressLine(out, "scan", "scanning " + what);
+    Notice trace;
+    if (request.verbose)
+        trace = [&out](const std::string& line) { ReportProgressLine(out, "try", line); };
+    const std::vector<PortProbe> results = ProbePorts(ports, rates, trace);
+    for (const PortProbe& r : results)
         if (r.interrupted) throw Interrupted();
 
     QJsonArray boards, errors;
-    int found = 0;
-    const PortResult* first = nullptr;
-    for (const PortResult& r : results) {
+    const SearchHit* first = nullptr;
+    for (const PortProbe& r : results) {
         if (!r.error.empty()) {
             out.Error(r.error);
-            errors.append(QString::fromStdString(r.error));
+            QJsonObject e = ErrorJson(ExitStatus::PortError, r.error);
+            const QJsonObject where = PortJson(r.port, 0);
+            e["port"] = where["port"];
+            e["device"] = where["device"];
+            errors.append(e);
             continue;
         }
-        if (!r.found) continue;
-        ++found;
-        if (!first) first = &r;
-        QJsonObject b = PortJson(r.port, r.baud);
-        b["firmware"] = BoardText(r.firmware);
-        b["identity"] = BoardText(r.identity);
+        if (!r.hit) continue;
+        const SearchHit& hit = *r.hit;
+        if (!first) first = &hit;
+        QJsonObject b = PortJson(hit.port, hit.baud);
+        b["firmware"] = BoardText(hit.firmware);
+        PutIdentity(b, hit.identity);
         boards.append(b);
-        out.Text(r.port.Name() + "  " + std::to_string(r.baud) + " Bd  firmware " +
-                 BoardTextUtf8(r.firmware) + "  " + BoardTextUtf8(r.identity));
+        out.Text(hit.port.Name() + "  " + std::to_string(hit.baud) + " Bd  firmware " +
+                 BoardTextUtf8(hit.firmware) + "  " + IdentityText(hit.identity));
     }
     QJsonObject doc;
     doc["boards"] = boards;

@@ -1,6 +1,6 @@
-// watch: one line per input change the board reports on its own (frame C1 B2 E1 ...).
+// watch: the inputs now, then one line per input change the board reports on its own (frame
+// C1 B2 E1 ...).
 
-#include <QDateTime>
 #include <QJsonObject>
 
 #include <chrono>
@@ -9,53 +9,75 @@
 #include "cli/board_report.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "cli/progress.h"
 #include "protocol/board_facts.h"
 #include "protocol/paced_wait.h"
 
 namespace swb808::cli {
 
 namespace {
+
 constexpr int kTurnMs = 10;
+
+// One line of the watch: the state, and what changed (nothing on the first line).
+void PrintState(BoardLink& link, Output& out, uint8_t state, std::optional<uint8_t> changed) {
+    const QString time = TimeNow();
+    QJsonObject o = PortJson(link.Target(), link.Baud());
+    o["time"] = time;
+    o["inputs"] = state;
+    o["inputs_active"] = BitNumbers(state);
+    o["changed"] = changed ? BitNumbers(*changed) : QJsonArray();
+    o["initial"] = !changed;
+    out.JsonLine(o);
+    out.Text(time.toStdString() + "  " + WhereText(link.Target(), link.Baud()) + "  inputs " +
+             HexByte(state) + " (active: " + BitNumbersText(state) + ")" +
+             (changed ? "  changed: " + BitNumbersText(*changed) : std::string("  now")));
+}
+
 }  // namespace
 
 ExitStatus RunWatch(const Request& request, Output& out) {
     BoardChoice choice;
     for (const auto& p : request.ports) choice.ports.push_back(ParsePortTarget(p));
     choice.baud = request.baud;
+    choice.readOnly = true;
+    choice.progress = [&out](const std::string& line) { ReportProgressLine(out, "search", line); };
+    if (request.verbose)
+        choice.trace = [&out](const std::string& line) { ReportProgressLine(out, "try", line); };
     FoundBoard found = FindBoard(choice, LoadRememberedBoard(), Presence::Inputs,
                                  [&out](const std::string& line) { out.Warn(line); });
     BoardLink& link = *found.link;
     if (!SaveRememberedBoard({link.Target(), link.Baud()}))
         out.Warn("cannot remember the board in " + RememberedBoardPath());
 
-    uint8_t state = link.Protocol().OptoState;
-    out.Text("watching " + link.Target().Name() + " at " + std::to_string(link.Baud()) +
-             " Bd, inputs " + HexByte(state) + " (active: " + BitNumbersText(state) +
-             "); Ctrl-C ends");
+    // Listening first, then the state read: a change in between is seen, not lost.
+    std::optional<uint8_t> state;
+    int changes = 0;
+    link.View().onInputs = [&](uint8_t next) {
+        if (!state) {
+            state = next;  // before the first line: the read below tells it
+            return;
+        }
+        const uint8_t changed = uint8_t(next ^ *state);
+        state = next;
+        if (changed == 0 || (request.count && changes >= *request.count)) return;
+        ++changes;
+        PrintState(link, out, next, changed);
+    };
+    link.ListenForInputChanges();
+    if (!link.ReadInputs())
+        throw CliFailure(ExitStatus::NoBoard,
+                         "no answer to the input read on " + WhereText(link.Target(), link.Baud()));
+    state = link.Protocol().OptoState;
+    PrintState(link, out, *state, std::nullopt);
+    if (!out.Json())
+        out.Warn("watching " + WhereText(link.Target(), link.Baud()) + "; Ctrl-C ends");
+
     using Clock = std::chrono::steady_clock;
     const auto deadline = request.timeoutS
                               ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                    std::chrono::duration<double>(*request.timeoutS))
                               : Clock::time_point::max();
-    int changes = 0;
-    // The session's input-change handler reads the frames; the scan registered its trigger,
-    // a single read did not.
-    if (!found.queried) link.Port().AddTriggerString(board::kInputChangeHead, false);
-    link.View().onInputs = [&](uint8_t next) {
-        const uint8_t changed = uint8_t(next ^ state);
-        state = next;
-        if (changed == 0 || (request.count && changes >= *request.count)) return;
-        ++changes;
-        const QString time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-        QJsonObject o;
-        o["time"] = time;
-        o["inputs"] = state;
-        o["inputs_active"] = BitNumbers(state);
-        o["changed"] = BitNumbers(changed);
-        out.JsonLine(o);
-        out.Text(time.toStdString() + "  inputs " + HexByte(state) +
-                 " (active: " + BitNumbersText(state) + ")  changed: " + BitNumbersText(changed));
-    };
     try {
         while (Clock::now() < deadline && (!request.count || changes < *request.count)) {
             PacedWait(kTurnMs);
@@ -63,6 +85,16 @@ ExitStatus RunWatch(const Request& request, Output& out) {
         }
     } catch (const Interrupted&) {
         // Ctrl-C is how a watch normally ends.
+        return ExitStatus::Done;
+    }
+    if (request.count && changes < *request.count) {
+        // Under --json a line like the others, not a document of its own.
+        const std::string message =
+            std::to_string(changes) + " of " + std::to_string(*request.count) + " changes within " +
+            QString::number(*request.timeoutS).toStdString() + " s on " + link.Target().Name();
+        out.Error(message);
+        out.JsonLine(FailureJson(ExitStatus::NoBoard, message));
+        return ExitStatus::NoBoard;
     }
     return ExitStatus::Done;
 }

@@ -1,8 +1,8 @@
 # What `cmake --install` puts in place and what `cpack -G DEB` packs: the program, the
 # simulator (technicians without a board try the program with it), the desktop entry, the
-# icon, the AppStream metadata, the manual pages and the Debian documents. Tests, benchmarks
-# and the screenshot tool stay in the build tree. The files built for the package come from
-# package_files.cmake.
+# icon, the AppStream metadata, the manual pages, the tool's bash completion and the Debian
+# documents. Tests, benchmarks and the screenshot tool stay in the build tree. The files built
+# for the package come from package_files.cmake.
 set(SWB808_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/swb808)
 
 install(TARGETS swb808 swb808ctl swb808-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -12,6 +12,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
 install(FILES ${SWB808_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808ctl.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME swb808ctl)
 install(FILES ${SWB808_COMPRESSED_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${SWB808_CHANGELOG_GZ}
         DESTINATION ${SWB808_DOC_DIR})

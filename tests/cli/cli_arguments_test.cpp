@@ -55,6 +55,15 @@ TEST(CliArguments, RejectsBadCommandLines) {
         {"flash"},
         {"flash", "a.bin", "b.bin"},
         {"--port", "COM1", "--port", "COM2", "relay", "1", "on"},  // one board only
+        {"relay", "2,,5", "on"},
+        {"relay", "5-2", "on"},
+        {"relay", "1-9", "on"},
+        {"relays", "1", "2"},
+        {"relay", "1", "on", "--timeout", "3"},  // a timeout of nothing to wait for
+        {"relay", "1", "on", "--wait-input", "9=high"},
+        {"relay", "1", "on", "--wait-input", "3=up"},
+        {"relays", "--wait-input", "3=high"},  // reading, not changing
+        {"watch", "--count", "2", "--count", "3"},
     };
     for (const auto& words : bad) {
         std::string line;
@@ -75,14 +84,68 @@ TEST(CliArguments, TakesGlobalOptionsBeforeAndAfterTheCommand) {
     EXPECT_EQ(r.request->baud, 115200);
     EXPECT_TRUE(r.request->json);
     EXPECT_TRUE(r.request->quiet);
-    EXPECT_EQ(r.request->relay, 3);
+    EXPECT_EQ(r.request->relayBits, 0x04);
     EXPECT_EQ(r.request->action, RelayAction::On);
 
     const auto all = Parse({"relay", "all", "toggle", "--baud", "auto"});
     ASSERT_TRUE(all.request) << all.error;
-    EXPECT_EQ(all.request->relay, 0);
+    EXPECT_EQ(all.request->relayBits, 0xFF);
     EXPECT_EQ(all.request->action, RelayAction::Toggle);
     EXPECT_EQ(all.request->baud, 0);
+}
+
+TEST(CliArguments, RelayListsAndInputWaits) {
+    const auto r = Parse({"relay", "2,5", "on", "--wait-input", "3=low", "--timeout", "1.5"});
+    ASSERT_TRUE(r.request) << r.error;
+    EXPECT_EQ(r.request->relayBits, 0x12);
+    ASSERT_TRUE(r.request->waitInput);
+    EXPECT_EQ(r.request->waitInput->input, 3);
+    EXPECT_FALSE(r.request->waitInput->active);
+    EXPECT_EQ(r.request->timeoutS, 1.5);
+    EXPECT_EQ(Parse({"relay", "1-3,8", "off"}).request->relayBits, 0x87);
+    const auto read = Parse({"relays"});
+    ASSERT_TRUE(read.request) << read.error;
+    EXPECT_FALSE(read.request->mask);
+    EXPECT_EQ(Parse({"relays", "0x81"}).request->mask, 0x81);
+}
+
+// Given twice is an error that says so, never the last one silently, nor a port that is
+// "in use" by the tool itself.
+TEST(CliArguments, OptionsGivenTwiceAreNamed) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--baud", "9600", "--baud", "300", "info"}, "--baud given twice"},
+        {{"--baud", "9600", "info", "--baud", "300"}, "--baud given twice"},
+        {{"--port", "COM1", "scan", "--port", "com1"}, "--port com1 given twice"},
+        {{"relays", "-1"}, "relays: '-1' is not a valid value"},
+        {{"relay", "-2", "on"}, "relay: '-2' is not a valid value"},
+    };
+    for (const auto& [words, error] : cases) {
+        SCOPED_TRACE(words[0] + " " + words[1]);
+        const ParseResult r = Parse(words);
+        EXPECT_FALSE(r.request);
+        EXPECT_EQ(r.error.rfind(error, 0), 0u) << r.error;
+    }
+}
+
+TEST(CliArguments, EachCommandHasItsHelp) {
+    for (const std::vector<std::string>& words : {std::vector<std::string>{"scan"},
+                                                  {"info"},
+                                                  {"relay"},
+                                                  {"relays"},
+                                                  {"inputs"},
+                                                  {"supply"},
+                                                  {"watch"},
+                                                  {"config"},
+                                                  {"config", "set"},
+                                                  {"reset"},
+                                                  {"flash"}}) {
+        std::vector<std::string> w = words;
+        w.push_back("--help");
+        const ParseResult r = Parse(w);
+        const std::string name = words.size() == 2 ? "config set" : words[0];
+        EXPECT_EQ(r.output.rfind("usage: swb808ctl", 0), 0u) << name << ": " << r.error;
+        EXPECT_NE(r.output.find("] " + name), std::string::npos) << r.output;
+    }
 }
 
 TEST(CliArguments, ConfigSetBaudIsTheNewRateAndTheLineRateGoesFirst) {
@@ -313,6 +376,10 @@ TEST_F(CliPorts, UsageErrorsExitOneWithOneLine) {
         EXPECT_EQ(r.out, "");
     }
     EXPECT_EQ(Run({"--help"}).status, 0);
+    // Under --json a usage error is a document too.
+    const CtlResult json = Run({"--json", "relay", "9", "on"});
+    EXPECT_EQ(json.status, 1);
+    EXPECT_EQ(json.Json()["error"].toObject()["code"].toString(), "usage") << json.out;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QJsonArray>
 
 #include <filesystem>
@@ -35,7 +36,7 @@ class CliCommands : public CliTest {};
 
 TEST_F(CliCommands, InfoReportsTheWholeQueryAsJson) {
     Board(3, {"--baud", "115200", "--inputs", "0x81", "--relays", "0x05", "--vcc", "866",
-              "--error-delay", "300", "--flags", "6"});
+              "--error-delay", "300", "--flags", "6", "--identity", "SWB808 lab 4"});
     const CtlResult r = Run(With({"--json", "info"}, kFast));
     ASSERT_EQ(r.status, 0) << r.err;
     const QJsonObject o = r.Json();
@@ -43,8 +44,10 @@ TEST_F(CliCommands, InfoReportsTheWholeQueryAsJson) {
     EXPECT_EQ(o["device"].toString().toStdString(), ComPath(3));
     EXPECT_EQ(o["baud"].toInt(), 115200);
     EXPECT_EQ(o["firmware"].toString(), "1.07a");
-    EXPECT_TRUE(o["identity"].toString().startsWith("SWB808"))
-        << o["identity"].toString().toStdString();
+    // The board pads its identity with blanks; the raw text keeps them.
+    EXPECT_EQ(o["identity"].toString(), "SWB808 lab 4");
+    EXPECT_TRUE(o["identity_raw"].toString().startsWith("SWB808 lab 4  "))
+        << o["identity_raw"].toString().toStdString();
     EXPECT_EQ(o["relays"].toInt(), 5);
     EXPECT_EQ(o["relays_on"].toArray(), Numbers({1, 3}));
     EXPECT_EQ(o["inputs"].toInt(), 0x81);
@@ -213,6 +216,67 @@ TEST_F(CliCommands, ABoardThatMovedToAnotherRateIsSearchedAgain) {
     EXPECT_EQ(Remembered()["baud"].toInt(), 2400);
 }
 
+// A board whose version reply is short fails the query, so these can only pass as single
+// reads.
+TEST_F(CliCommands, RelaysSupplyAndInputsAreSingleReads) {
+    Board(3, {"--baud", "115200", "--fault", "version-short", "--relays", "0x24", "--vcc", "866",
+              "--inputs", "0x03"});
+    ASSERT_EQ(Run(With({"info"}, kFast)).status, 2);
+    const CtlResult relays = Run(With({"--json", "relays"}, kFast));
+    ASSERT_EQ(relays.status, 0) << relays.err;
+    EXPECT_EQ(relays.Json()["relays"].toInt(), 0x24);
+    EXPECT_EQ(relays.Json()["relays_on"].toArray(), Numbers({3, 6}));
+    const CtlResult supply = Run(With({"--json", "supply"}, kFast));
+    ASSERT_EQ(supply.status, 0) << supply.err;
+    EXPECT_EQ(supply.Json()["supply"].toObject()["raw"].toInt(), 866);
+    EXPECT_EQ(supply.Json()["port"].toString(), "COM3");
+    const CtlResult inputs = Run(With({"--json", "inputs"}, kFast));
+    ASSERT_EQ(inputs.status, 0) << inputs.err;
+    EXPECT_EQ(inputs.Json()["inputs"].toInt(), 0x03);
+}
+
+// relay ... --wait-input: an input already in the state counts, a later change counts, and
+// the time running out is exit 2 with the relays switched all the same.
+TEST_F(CliCommands, RelayThenWaitForAnInput) {
+    SimProcess& board = Board(3, {"--baud", "115200", "--inputs", "0x01"});
+    const CtlResult already = Run(
+        With({"--json", "relay", "2", "on", "--wait-input", "1=high", "--timeout", "5"}, kFast));
+    ASSERT_EQ(already.status, 0) << already.err;
+    EXPECT_TRUE(already.Json()["input_reached"].toBool());
+    EXPECT_EQ(already.Json()["relays"].toInt(), 0x02);
+
+    auto later =
+        Start(With({"relay", "3", "on", "--wait-input", "4=high", "--timeout", "30"}, kFast));
+    ASSERT_TRUE(later->WaitForOutput("relays 0x06", 20s)) << later->Err();
+    EXPECT_TRUE(later->Running());
+    board.Command("inputs 0x09");
+    const CtlResult r = later->Finish(20s);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("COM3 (" + ComPath(3) + "): input 4 high"), std::string::npos) << r.out;
+
+    const CtlResult timeout =
+        Run(With({"relay", "4", "on", "--wait-input", "1=low", "--timeout", "0.3"}, kFast));
+    EXPECT_EQ(timeout.status, 2) << timeout.err;
+    EXPECT_NE(timeout.err.find("input 1 not low within 0.3 s"), std::string::npos) << timeout.err;
+    EXPECT_NE(board.Status().find("relays 0x0E"), std::string::npos) << board.Status();
+}
+
+// -v tells each port and rate a search tries; progress is on stderr, never in the results.
+TEST_F(CliCommands, VerboseTellsThePortsAndRatesTried) {
+    Board(3, {"--baud", "115200"});
+    Board(4, {"--baud", "115200", "--silent"});
+    const CtlResult r = Run({"-v", "--baud", "115200", "--json", "inputs"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.Json()["port"].toString(), "COM3");
+    for (int com : {3, 4})
+        EXPECT_NE(
+            r.err.find("trying COM" + std::to_string(com) + " (" + ComPath(com) + ") at 115200 Bd"),
+            std::string::npos)
+            << r.err;
+    EXPECT_EQ(r.err.find("COM5"), std::string::npos) << r.err;  // no device there
+    EXPECT_EQ(Run({"--port", "COM3", "--baud", "115200", "inputs"}).err, "");
+}
+
 // Another program holding the port open and locked, as the window's session does.
 class PortHolder {
   public:
@@ -257,7 +321,7 @@ TEST_F(CliCommands, PortFailuresExitThreeWithOneLineNamingThePort) {
         const CtlResult r = Run(With({"--json", "relay", "1", "on"}, kFast));
         EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.err, "swb808ctl: COM3 (" + ComPath(3) + ") is in use by another program\n");
-        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.Json()["error"].toObject()["code"].toString(), "port_error") << r.out;
     }
     {
         PortHolder window(ComPath(3));
@@ -279,7 +343,7 @@ TEST_F(CliCommands, NoAnswerExitsTwo) {
     const CtlResult r = Run(With({"--json", "inputs"}, kFast));
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "swb808ctl: no SWB808 answered on COM3 (" + ComPath(3) + ") at 115200 Bd\n");
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.Json()["error"].toObject()["code"].toString(), "no_board") << r.out;
     EXPECT_EQ(Remembered(), QJsonObject());
 }
 
@@ -304,45 +368,75 @@ TEST_F(CliCommands, ScanReportsAHeldPortAndStillFindsTheOthers) {
     Board(4, {"--baud", "115200"});
     PortHolder window(ComPath(4));
     ASSERT_TRUE(window.Held());
-    const CtlResult r = Run({"--json", "--baud", "115200", "scan"});
+    const CtlResult r = Run({"--baud", "115200", "scan"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.Json()["boards"].toArray().size(), 1);
-    EXPECT_EQ(r.err, "swb808ctl: COM4 (" + ComPath(4) + ") is in use by another program\n");
-    const CtlResult none = Run({"--port", "COM4", "--baud", "115200", "scan"});
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_NE(r.err.find("swb808ctl: COM4 (" + ComPath(4) + ") is in use by another program\n"),
+              std::string::npos)
+        << r.err;
+    const CtlResult none = Run({"--json", "--port", "COM4", "--baud", "115200", "scan"});
     EXPECT_EQ(none.status, 3);
+    const QJsonObject error = none.Json()["errors"].toArray()[0].toObject();
+    EXPECT_EQ(error["code"].toString(), "port_error");
+    EXPECT_EQ(error["port"].toString(), "COM4");
+    EXPECT_EQ(error["message"].toString().toStdString(),
+              "COM4 (" + ComPath(4) + ") is in use by another program");
 }
 
-TEST_F(CliCommands, WatchPrintsOneJsonLinePerChange) {
+std::vector<QJsonObject> JsonLines(const std::string& out) {
+    std::vector<QJsonObject> lines;
+    for (const QByteArray& line : QByteArray::fromStdString(out).split('\n'))
+        if (!line.isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
+    return lines;
+}
+
+// The state now, then the changes; each line says where and when, in RFC 3339 with its zone.
+TEST_F(CliCommands, WatchPrintsTheStateThenOneJsonLinePerChange) {
     SimProcess& board = Board(3, {"--baud", "115200", "--inputs", "0x01"});
     auto watch = Start(With({"--json", "watch", "--count", "2"}, kFast));
-    // The initial read is done once the board saw the 0xB1 request; give it time, then change.
-    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(watch->WaitForOutput("\"initial\":true", 20s)) << watch->Err();
     board.Command("inputs 0x81");
     board.Command("inputs 0x80");
     const CtlResult r = watch->Finish(30s);
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<QJsonObject> lines;
-    for (const QByteArray& line : QByteArray::fromStdString(r.out).split('\n'))
-        if (!line.isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
-    ASSERT_EQ(lines.size(), 2u) << r.out;
-    EXPECT_EQ(lines[0]["inputs"].toInt(), 0x81);
-    EXPECT_EQ(lines[0]["changed"].toArray(), Numbers({8}));
-    EXPECT_EQ(lines[1]["inputs"].toInt(), 0x80);
-    EXPECT_EQ(lines[1]["changed"].toArray(), Numbers({1}));
-    EXPECT_FALSE(lines[1]["time"].toString().isEmpty());
+    const std::vector<QJsonObject> lines = JsonLines(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[0]["inputs"].toInt(), 0x01);
+    EXPECT_EQ(lines[0]["changed"].toArray(), QJsonArray());
+    EXPECT_EQ(lines[1]["inputs"].toInt(), 0x81);
+    EXPECT_EQ(lines[1]["changed"].toArray(), Numbers({8}));
+    EXPECT_EQ(lines[2]["inputs"].toInt(), 0x80);
+    EXPECT_EQ(lines[2]["changed"].toArray(), Numbers({1}));
+    for (const QJsonObject& line : lines) {
+        EXPECT_EQ(line["port"].toString(), "COM3");
+        EXPECT_EQ(line["baud"].toInt(), 115200);
+        const QDateTime t = QDateTime::fromString(line["time"].toString(), Qt::ISODateWithMs);
+        EXPECT_TRUE(t.isValid()) << line["time"].toString().toStdString();
+        EXPECT_TRUE(t.timeSpec() == Qt::OffsetFromUTC || t.timeSpec() == Qt::UTC)
+            << line["time"].toString().toStdString();
+    }
 }
 
-TEST_F(CliCommands, WatchEndsAtItsTimeout) {
-    Board(3, {"--baud", "115200"});
+TEST_F(CliCommands, WatchEndsAtItsTimeoutAndFailsWithTooFewChanges) {
+    Board(3, {"--baud", "115200", "--inputs", "0x02"});
     const CtlResult r = Run(With({"watch", "--timeout", "0.5"}, kFast), 20s);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("watching COM3"), std::string::npos);
+    EXPECT_NE(r.err.find("watching COM3"), std::string::npos);
+    EXPECT_NE(r.out.find("COM3 (" + ComPath(3) + ") at 115200 Bd  inputs 0x02 (active: 2)  now"),
+              std::string::npos)
+        << r.out;
+    const CtlResult few = Run(With({"--json", "watch", "--timeout", "0.5", "--count", "1"}, kFast));
+    EXPECT_EQ(few.status, 2) << few.err;
+    const std::vector<QJsonObject> lines = JsonLines(few.out);
+    ASSERT_EQ(lines.size(), 2u) << few.out;
+    EXPECT_EQ(lines[1]["error"].toObject()["code"].toString(), "no_board");
+    EXPECT_NE(few.err.find("0 of 1 changes within 0.5 s"), std::string::npos) << few.err;
 }
 
 TEST_F(CliCommands, CtrlCEndsAWatchAtOnceAndFreesThePort) {
     Board(3, {"--baud", "115200"});
     auto watch = Start(With({"watch"}, kFast));
-    ASSERT_TRUE(watch->WaitForOutput("watching", 20s)) << watch->Err();
+    ASSERT_TRUE(watch->WaitForError("watching", 20s)) << watch->Err();
     watch->Signal(SIGINT);
     const CtlResult r = watch->Finish(5s);
     EXPECT_EQ(r.status, 0) << r.err;

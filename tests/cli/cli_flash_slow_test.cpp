@@ -43,7 +43,7 @@ TEST_F(CliFlashSlow, SeveralPortsInOneCommandThroughTheirBootloaders) {
     const QJsonArray boards = r.Json()["boards"].toArray();
     ASSERT_EQ(boards.size(), 3);
     EXPECT_TRUE(boards[0].toObject()["ok"].toBool());
-    EXPECT_EQ(boards[0].toObject()["path"].toString(), "bootloader");
+    EXPECT_EQ(boards[0].toObject()["method"].toString(), "bootloader");
     EXPECT_TRUE(boards[1].toObject()["ok"].toBool());
     EXPECT_FALSE(boards[2].toObject()["ok"].toBool());
     EXPECT_EQ(boards[2].toObject()["blocks_done"].toInt(), 40);

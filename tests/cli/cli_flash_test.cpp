@@ -14,32 +14,43 @@ using namespace std::chrono_literals;
 
 class CliFlash : public CliTest {};
 
-TEST_F(CliFlash, FileErrorsExitFourWithTheWindowsTexts) {
+// Each file error names the file and what is wrong with it, in one line.
+TEST_F(CliFlash, FileErrorsExitFourNamingFileAndCause) {
     Board(3, {"--baud", "115200"});
     struct Case {
-        std::string name;
-        std::vector<uint8_t> bytes;
-        std::string text;
+        std::string path;
+        std::string cause;
     };
     const std::vector<Case> cases = {
-        {"short.bin", std::vector<uint8_t>(6143, 0),
-         "Dies ist keine gültige Firmware-Datei, Abbruch!"},
-        {"long.bin", std::vector<uint8_t>(6145, 0),
-         "Dies ist keine gültige Firmware-Datei, Abbruch!"},
-        {"empty.bin", {}, "Dies ist keine gültige Firmware-Datei, Abbruch!"},
+        {WriteFile("short.bin", std::vector<uint8_t>(6143, 0)),
+         ": has 6143 bytes; a firmware image has exactly 6144 bytes"},
+        {WriteFile("long.bin", std::vector<uint8_t>(6145, 0)), ": has 6145 bytes;"},
+        {WriteFile("empty.bin", {}), ": has 0 bytes;"},
+        {Dir(), ": is a directory;"},
+        {Dir() + "/no-such.bin", ": cannot be opened: No such file or directory"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = WriteFile(c.name, c.bytes);
-        const CtlResult r = Run({"--port", "COM3", "--baud", "115200", "flash", path});
+        SCOPED_TRACE(c.path);
+        const CtlResult r = Run({"--json", "--port", "COM3", "--baud", "115200", "flash", c.path});
         EXPECT_EQ(r.status, 4);
-        EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.rfind("swb808ctl: " + c.path + c.cause, 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.Json()["error"].toObject()["code"].toString(), "file_error");
     }
-    const CtlResult missing =
-        Run({"--port", "COM3", "--baud", "115200", "flash", Dir() + "/no-such.bin"});
-    EXPECT_EQ(missing.status, 4);
-    EXPECT_NE(missing.err.find("kann nicht geöffnet werden"), std::string::npos) << missing.err;
+}
+
+// A board that is not there: its entry says so with a rate of null.
+TEST_F(CliFlash, AMissingBoardHasNoRate) {
+    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x5A));
+    const CtlResult r =
+        Run({"--json", "--port", "COM3", "--port", "COM4", "--baud", "115200", "flash", image});
+    EXPECT_EQ(r.status, 5) << r.err;
+    const QJsonArray boards = r.Json()["boards"].toArray();
+    ASSERT_EQ(boards.size(), 2);
+    for (const QJsonValue& b : boards) {
+        EXPECT_TRUE(b.toObject()["baud"].isNull());
+        EXPECT_EQ(b.toObject()["error"].toObject()["code"].toString(), "port_error");
+    }
 }
 
 TEST_F(CliFlash, ABoardThatAnswersABlockWronglyFailsWithFive) {
@@ -70,8 +81,10 @@ TEST_F(CliFlash, TheWholeImageReachesTheBoardThroughItsFirmware) {
     EXPECT_TRUE(doc["ok"].toBool());
     EXPECT_EQ(doc["version"].toString(), "1.08a");
     const QJsonObject b = doc["boards"].toArray()[0].toObject();
-    EXPECT_EQ(b["path"].toString(), "firmware");
+    EXPECT_EQ(b["method"].toString(), "firmware");
     EXPECT_EQ(b["blocks_done"].toInt(), 96);
+    // Progress is JSON lines on stderr, so stdout stays one document.
+    EXPECT_NE(r.err.find("{\"blocks\":96,\"blocks_done\":96,"), std::string::npos) << r.err;
     // The board took the image: its checksum was right, and it runs the new version.
     const std::string status = board.Status();
     EXPECT_NE(status.find("version 1.08a"), std::string::npos) << status;
@@ -94,13 +107,13 @@ TEST_F(CliFlash, FirstCtrlCInTheBlocksWarnsTheSecondAborts) {
     Board(3, {"--baud", "115200"});
     const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x5A));
     auto flash = Start({"--port", "COM3", "--baud", "115200", "flash", image});
-    // Plain progress lines (stdout is no terminal) show that the blocks are going over.
-    ASSERT_TRUE(flash->WaitForOutput("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
+    // Plain progress lines (stderr is no terminal) show that the blocks are going over.
+    ASSERT_TRUE(flash->WaitForError("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
     flash->Signal(SIGINT);
     ASSERT_TRUE(flash->WaitForError("blocks left; press Ctrl-C again to abort", 10s))
         << flash->Err();
     // The transfer goes on after the first.
-    ASSERT_TRUE(flash->WaitForOutput("/96 blocks 30%", 30s)) << flash->Out();
+    ASSERT_TRUE(flash->WaitForError("/96 blocks 30%", 30s)) << flash->Err();
     EXPECT_TRUE(flash->Running());
     flash->Signal(SIGINT);
     const CtlResult r = flash->Finish(10s);
