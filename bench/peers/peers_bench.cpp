@@ -2,7 +2,10 @@
 // pseudo-terminal in one run. Each repetition goes round all implementations, so machine
 // load falls on them alike. Prints markdown tables.
 //
-//   peers_bench [rounds] [idle seconds]     defaults: 30 rounds (300 trips per size), 10 s
+//   peers_bench [rounds] [idle seconds] [phases] [only]
+//     defaults: 30 rounds (300 trips per size), 10 s, phases "trip,burst,idle", every
+//     implementation; `only` keeps those whose name or wait style contains it (the raw floor
+//     always runs), so a profiler sees one implementation in one phase.
 
 #include <sys/resource.h>
 
@@ -91,6 +94,11 @@ bool Trip(PeerLink& link, const EchoMaster& echo, uint8_t sequence, uint8_t repl
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     const int idleSeconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+    const std::string phases = argc > 3 ? argv[3] : "trip,burst,idle";
+    const std::string only = argc > 4 ? argv[4] : "";
+    const auto phase = [&phases](const char* name) {
+        return phases.find(name) != std::string::npos;
+    };
 #ifdef SWB808_BENCH_QSERIALPORT
     QCoreApplication app(argc, argv);  // QSerialPort's notifiers need the event dispatcher
 #endif
@@ -118,7 +126,10 @@ int main(int argc, char** argv) {
 #endif
     std::vector<Entry> entries;
     for (auto& e : all) {
-        if (!e.link->Open(device)) continue;
+        const bool wanted = &e == &all.front() || only.empty() ||
+                            (e.link->Name() + " " + e.link->WaitStyle()).find(only) !=
+                                std::string::npos;
+        if (!wanted || !e.link->Open(device)) continue;
         e.link->Close();
         entries.push_back(std::move(e));
     }
@@ -127,7 +138,7 @@ int main(int argc, char** argv) {
     // the measured trips, close); the order turns every round.
     std::mt19937 rng(808);
     uint8_t sequence = 0;
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; round < (phase("trip") ? rounds : 0); ++round) {
         for (size_t k = 0; k < entries.size(); ++k) {
             Entry& e = entries[(k + static_cast<size_t>(round)) % entries.size()];
             if (!e.link->Open(device)) {
@@ -156,7 +167,7 @@ int main(int argc, char** argv) {
     // Bursts from the master, content checked.
     const std::vector<uint8_t> pattern = BurstPattern(kBurst);
     std::vector<uint8_t> got(kBurst);
-    for (int b = 0; b < kBursts; ++b) {
+    for (int b = 0; b < (phase("burst") ? kBursts : 0); ++b) {
         for (size_t k = 0; k < entries.size(); ++k) {
             Entry& e = entries[(k + static_cast<size_t>(b)) % entries.size()];
             if (!e.link->Open(device)) {
@@ -179,7 +190,7 @@ int main(int argc, char** argv) {
 
     // Idle load: open port, nothing on the line.
     for (Entry& e : entries) {
-        if (!e.idle || !e.link->Open(device)) continue;
+        if (!e.idle || !phase("idle") || !e.link->Open(device)) continue;
         const double c0 = CpuSeconds();
         const auto t0 = Clock::now();
         e.link->Idle(seconds(idleSeconds));
