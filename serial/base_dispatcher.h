@@ -213,13 +213,13 @@ class TBaseDispatcher {
     std::atomic<int32_t> lineLost_{0};
     std::atomic<int32_t> currentBaud_{19200};
     std::atomic<uint32_t> lineWrites_{0};
-    std::atomic<uint64_t> rxFilled_{0};     // bytes ever taken from the device, by any thread
+    std::atomic<uint64_t> rxFilled_{0};      // bytes ever taken from the device, by any thread
     std::atomic<uint64_t> callerTookIn_{0};  // takings from the device on a caller's thread
-    std::atomic<bool> walkNeeded_{false};   // some data trigger is registered
-    std::atomic<bool> passUseful_{false};   // a dispatch pass can raise something
-    std::atomic<bool> wakePending_{false};  // WakeWatcher called, not yet taken by the wait
-    std::atomic<bool> recheck_{true};       // triggers, threshold or target changed
-    TSignal stopSeen_{true};                // the close has told the threads to stop
+    std::atomic<bool> walkNeeded_{false};    // some data trigger is registered
+    std::atomic<bool> passUseful_{false};    // a dispatch pass can raise something
+    std::atomic<bool> wakePending_{false};   // WakeWatcher called, not yet taken by the wait
+    std::atomic<bool> recheck_{true};        // triggers, threshold or target changed
+    TSignal stopSeen_{true};                 // the close has told the threads to stop
     TSignal ack_;
     TSignal outputReady_;
     TSignal flushAck_;

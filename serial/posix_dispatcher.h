@@ -46,7 +46,7 @@ class TPosixDispatcher : public TBaseDispatcher {
     std::atomic<int> fd_{-1};  // also read by the dispatch thread's wait, which the close wakes
     std::string lockFile_;     // ours while the device is open; "" when none could be made
     int comWake_ = -1;         // eventfd: wakes the dispatch thread's wait
-    int outWake_ = -1;      // eventfd: wakes TOutThread
+    int outWake_ = -1;         // eventfd: wakes TOutThread
 };
 
 }  // namespace swb808

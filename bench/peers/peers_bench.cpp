@@ -126,9 +126,9 @@ int main(int argc, char** argv) {
 #endif
     std::vector<Entry> entries;
     for (auto& e : all) {
-        const bool wanted = &e == &all.front() || only.empty() ||
-                            (e.link->Name() + " " + e.link->WaitStyle()).find(only) !=
-                                std::string::npos;
+        const bool wanted =
+            &e == &all.front() || only.empty() ||
+            (e.link->Name() + " " + e.link->WaitStyle()).find(only) != std::string::npos;
         if (!wanted || !e.link->Open(device)) continue;
         e.link->Close();
         entries.push_back(std::move(e));
