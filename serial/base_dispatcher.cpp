@@ -463,7 +463,9 @@ void TBaseDispatcher::SetTarget(std::shared_ptr<TNotificationTarget> target, boo
 void TBaseDispatcher::UpdateScanFlags() {
     recheck_.store(true);
     walkNeeded_.store(!triggers_.empty());
-    passUseful_.store(!triggers_.empty() || (availThreshold_ > 0 && deliveryNeeded_));
+    const bool useful = !triggers_.empty() || (availThreshold_ > 0 && deliveryNeeded_);
+    // A wait that left the line to a reading caller watches it again at once.
+    if (!passUseful_.exchange(useful) && useful) WakeDispatch();
 }
 
 // ---- dispatching (TDispThread) --------------------------------------------------------
