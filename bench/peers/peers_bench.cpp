@@ -202,35 +202,46 @@ int main(int argc, char** argv) {
     const Entry& raw = entries.front();
     const double raw7 = Pick(raw.us7, 0.5);
     const double raw37 = Pick(raw.us37, 0.5);
-    std::printf(
-        "Round trip, request 7 bytes, reply 7 or 37 bytes (microseconds; %d per size; "
-        "115200 Bd set, but a pseudo-terminal does not pace the bytes)\n\n",
-        rounds * kTripsPerRound);
-    std::printf(
-        "| implementation | waits with | 7: median | 7: p99 | 37: median | 37: p99 | "
-        "median vs raw (7 / 37) | 7: send leg | 7: reply leg | failed |\n");
-    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-    for (const Entry& e : entries) {
-        const double m7 = Pick(e.us7, 0.5);
-        const double m37 = Pick(e.us37, 0.5);
-        std::printf("| %s | %s | %.0f | %.0f | %.0f | %.0f | %.2f / %.2f | %.0f | %.0f | %d |\n",
-                    e.link->Name().c_str(), e.link->WaitStyle().c_str(), m7, Pick(e.us7, 0.99), m37,
-                    Pick(e.us37, 0.99), raw7 > 0 ? m7 / raw7 : 0, raw37 > 0 ? m37 / raw37 : 0,
-                    Pick(e.send7, 0.5), Pick(e.back7, 0.5), e.failed);
+    if (phase("trip")) {
+        std::printf(
+            "Round trip, request 7 bytes, reply 7 or 37 bytes (microseconds; %d per size; "
+            "115200 Bd set, but a pseudo-terminal does not pace the bytes)\n\n",
+            rounds * kTripsPerRound);
+        std::printf(
+            "| implementation | waits with | 7: median | 7: p99 | 37: median | 37: p99 | "
+            "median vs raw (7 / 37) | 7: send leg | 7: reply leg | failed |\n");
+        std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        for (const Entry& e : entries) {
+            const double m7 = Pick(e.us7, 0.5);
+            const double m37 = Pick(e.us37, 0.5);
+            std::printf(
+                "| %s | %s | %.0f | %.0f | %.0f | %.0f | %.2f / %.2f | %.0f | %.0f | %d |\n",
+                e.link->Name().c_str(), e.link->WaitStyle().c_str(), m7, Pick(e.us7, 0.99), m37,
+                Pick(e.us37, 0.99), raw7 > 0 ? m7 / raw7 : 0, raw37 > 0 ? m37 / raw37 : 0,
+                Pick(e.send7, 0.5), Pick(e.back7, 0.5), e.failed);
+        }
     }
-    std::printf("\n1 MiB burst from the master (median of %d)\n\n", kBursts);
-    std::printf("| implementation | MiB/s | bytes lost or wrong |\n|---|---:|---:|\n");
-    for (const Entry& e : entries) {
-        std::printf("| %s (%s) | %.1f | %zu |\n", e.link->Name().c_str(),
-                    e.link->WaitStyle().c_str(), Pick(e.mibs, 0.5), e.wrong);
+    if (phase("burst")) {
+        std::printf("\n1 MiB burst from the master (median of %d)\n\n", kBursts);
+        std::printf("| implementation | MiB/s | vs raw | bytes lost or wrong |\n");
+        std::printf("|---|---:|---:|---:|\n");
+        const double rawMibs = Pick(raw.mibs, 0.5);
+        for (const Entry& e : entries) {
+            const double mibs = Pick(e.mibs, 0.5);
+            std::printf("| %s (%s) | %.1f | %.2f | %zu |\n", e.link->Name().c_str(),
+                        e.link->WaitStyle().c_str(), mibs, rawMibs > 0 ? mibs / rawMibs : 0,
+                        e.wrong);
+        }
     }
-    std::printf("\nIdle open port for %d s (user+sys of the process, all threads)\n\n",
-                idleSeconds);
-    std::printf("| implementation | idles in | CPU, %% of one core |\n|---|---|---:|\n");
-    for (const Entry& e : entries) {
-        if (e.idlePercent < 0) continue;
-        std::printf("| %s | %s | %.3f |\n", e.link->Name().c_str(), e.link->IdleStyle().c_str(),
-                    e.idlePercent);
+    if (phase("idle")) {
+        std::printf("\nIdle open port for %d s (user+sys of the process, all threads)\n\n",
+                    idleSeconds);
+        std::printf("| implementation | idles in | CPU, %% of one core |\n|---|---|---:|\n");
+        for (const Entry& e : entries) {
+            if (e.idlePercent < 0) continue;
+            std::printf("| %s | %s | %.3f |\n", e.link->Name().c_str(), e.link->IdleStyle().c_str(),
+                        e.idlePercent);
+        }
     }
     if (echo.BadRequests() != 0)
         std::printf("\n%llu malformed requests reached the master\n",
