@@ -126,13 +126,13 @@ void TBaseDispatcher::DonePort() {
         std::lock_guard lock(dispatchLock_);
         stop_.store(true);
     }
-    WakeWatcher();
+    stopSeen_.Set();
+    WakeDispatch();
     WakeWriter();
     outputReady_.Set();
-    dispatchDone_.Set();
-    lineEventSeen_.Set();
     // The watcher and the writer never wait for the logic thread, so they end at once; the
-    // dispatch thread may be delivering and stays until StopDispatcher.
+    // dispatch thread may be delivering and stays until StopDispatcher. Its wait may still
+    // hold the descriptor, but the wake above ends that wait at once.
     comThread_.Join();
     outThread_.Join();
     std::lock_guard lock(receiveLock_);
@@ -140,7 +140,7 @@ void TBaseDispatcher::DonePort() {
 }
 
 void TBaseDispatcher::StopDispatcher() {
-    lineEventSeen_.Set();
+    WakeDispatch();
     dispThread_.Join();
     CloseSignals();
 }
@@ -232,29 +232,21 @@ bool TBaseDispatcher::NoReceiveRoomLocked() const {
     return rxFull_;
 }
 
-bool TBaseDispatcher::HasReceiveRoom() {
-    std::lock_guard lock(receiveLock_);
-    return !NoReceiveRoomLocked();
-}
-
 int32_t TBaseDispatcher::FillReceiveRing() {
     std::lock_guard lock(receiveLock_);
     return FillLocked();
 }
 
 // Reads what the device holds into the ring. The room ends at the tail; the bytes the
-// triggers have not seen are all waiting, so none of them is overwritten.
+// triggers have not seen are all waiting, so none of them is overwritten. The read itself
+// says how much the device held (a short read took all of it), so no count is asked first.
 int32_t TBaseDispatcher::FillLocked() {
     if (rxFull_ || !DeviceOpen() || lineLost_.load() != 0) return 0;
-    int32_t held = DeviceInCount();
-    if (held <= 0) return 0;
     int32_t total = 0;
-    for (int piece = 0; piece < 2 && held > 0; ++piece) {
+    for (int piece = 0; piece < 2; ++piece) {
         const uint32_t room = kReceiveRingSize - WaitingLocked();
         if (room == 0) break;
-        const uint32_t contiguous = std::min(room, kReceiveRingSize - rxHead_);
-        const auto want =
-            static_cast<int32_t>(std::min<uint32_t>(contiguous, static_cast<uint32_t>(held)));
+        const auto want = static_cast<int32_t>(std::min(room, kReceiveRingSize - rxHead_));
         const int32_t got = ReadDevice(receiveRing_.data() + rxHead_, want);
         if (got <= 0) break;
         rxHead_ = (rxHead_ + static_cast<uint32_t>(got)) & kRingMask;
@@ -263,7 +255,6 @@ int32_t TBaseDispatcher::FillLocked() {
         rxFull_ = rxHead_ == rxTail_;
         rxFilled_.fetch_add(static_cast<uint64_t>(got));
         total += got;
-        held -= got;
         if (got < want) break;
     }
     return total;
@@ -273,7 +264,13 @@ int32_t TBaseDispatcher::FillLocked() {
 // thread hand-over (and a handler, while the dispatch thread waits for it, sees a frame split
 // across reads). The dispatch thread is told when a pass has something to check.
 void TBaseDispatcher::TookIn(int32_t filled) {
-    if (filled > 0 && passUseful_.load()) lineEventSeen_.Set();
+    if (filled <= 0) return;
+    callerTookIn_.fetch_add(1);
+    if (passUseful_.load()) WakeDispatch();
+}
+
+void TBaseDispatcher::WakeDispatch() {
+    if (!wakePending_.exchange(true)) WakeWatcher();
 }
 
 uint16_t TBaseDispatcher::InputCount() {
@@ -290,12 +287,14 @@ uint16_t TBaseDispatcher::InputCount() {
 
 int32_t TBaseDispatcher::GetBlock(uint8_t* buffer, uint16_t n) {
     if (n == 0) return 0;
-    int32_t filled;
+    int32_t filled = 0;
     bool enough;
     bool roomBack = false;
     {
         std::lock_guard lock(receiveLock_);
-        filled = FillLocked();
+        // Bytes already waiting are read without asking the device; the next count takes in
+        // what came meanwhile.
+        if (n > WaitingLocked()) filled = FillLocked();
         enough = n <= WaitingLocked();
         if (enough) {
             const bool wasFull = NoReceiveRoomLocked();
@@ -304,8 +303,8 @@ int32_t TBaseDispatcher::GetBlock(uint8_t* buffer, uint16_t n) {
         }
     }
     TookIn(filled);
-    // A full ring had stopped the watcher; the room just made lets it watch again.
-    if (roomBack) WakeWatcher();
+    // A full ring had stopped the watch; the room just made lets it watch again.
+    if (roomBack) WakeDispatch();
     return enough ? n : ecBufferIsEmpty;
 }
 
@@ -462,19 +461,28 @@ void TBaseDispatcher::SetTarget(std::shared_ptr<TNotificationTarget> target, boo
 }
 
 void TBaseDispatcher::UpdateScanFlags() {
+    recheck_.store(true);
     walkNeeded_.store(!triggers_.empty());
-    passUseful_.store(!triggers_.empty() || (availThreshold_ > 0 && deliveryNeeded_));
+    const bool useful = !triggers_.empty() || (availThreshold_ > 0 && deliveryNeeded_);
+    // A wait that left the line to a reading caller watches it again at once.
+    if (!passUseful_.exchange(useful) && useful) WakeDispatch();
 }
 
 // ---- dispatching (TDispThread) --------------------------------------------------------
 
-void TBaseDispatcher::DispatchPass() {
-    const uint64_t pass = passStarted_.fetch_add(1) + 1;
-    FillReceiveRing();
+// A pass fills only when the wait did not see the device empty, and checks only when bytes
+// arrived or a setting changed since its last check: an idle pass takes no lock.
+void TBaseDispatcher::DispatchPass(bool fill) {
+    if (fill) FillReceiveRing();
+    const uint64_t filled = rxFilled_.load();
+    const bool changed = recheck_.exchange(false);
+    if (!changed && checkDone_ && filled == checkedFill_) return;
+    checkedFill_ = filled;
     while (!stop_.load() && CheckDataTriggers()) {
     }
-    passDone_.store(pass);
-    dispatchDone_.Set();
+    // A check cut short (a close pending, a delivery that says stop) goes on next pass.
+    std::lock_guard lock(receiveLock_);
+    checkDone_ = scanPending_ == 0;
 }
 
 // One step of the trigger check: walks the unseen bytes up to the first that completes a

@@ -103,8 +103,8 @@ class TBaseDispatcher {
     virtual int32_t OpenDevice(const std::string& path) = 0;
     virtual void CloseDevice() = 0;  // releases the lock and the exclusive mode, closes
     virtual bool DeviceOpen() const = 0;
-    virtual int32_t DeviceInCount() = 0;                         // bytes the device holds
-    virtual int32_t ReadDevice(uint8_t* buffer, int32_t n) = 0;  // returns at once
+    // Returns at once with what the device holds, up to n (0 when it holds none).
+    virtual int32_t ReadDevice(uint8_t* buffer, int32_t n) = 0;
     // Writes and waits until the device's transmit queue has drained; returns n, or
     // kAbandoned when told to flush or stop meanwhile. A failing device drops the bytes.
     virtual int32_t WriteDevice(const uint8_t* buffer, int32_t n) = 0;
@@ -116,8 +116,10 @@ class TBaseDispatcher {
     virtual int32_t GetDeviceLine(TLineSettings& line) = 0;
     virtual int32_t SetDeviceLine(const TLineSettings& line) = 0;  // verifies the rate taken
     virtual int32_t SetDeviceModem(bool dtr, bool rts) = 0;
+    // The dispatch thread's wait: bytes arriving (when `watchData`), the device vanishing,
+    // WakeWatcher, or the timeout. Data whenever the device holds bytes, also on a wake.
     virtual TLineEvent WaitLineEvent(bool watchData, std::chrono::milliseconds timeout) = 0;
-    virtual void WakeWatcher() = 0;
+    virtual void WakeWatcher() = 0;  // ends a WaitLineEvent now or the next one at once
     virtual void WakeWriter() = 0;
 
     static constexpr int32_t kAbandoned = -1;
@@ -137,8 +139,11 @@ class TBaseDispatcher {
 
     int32_t FillReceiveRing();  // takes ReceiveLock
     int32_t FillLocked();       // ReceiveLock held
-    bool HasReceiveRoom();
-    void DispatchPass();
+    bool HasReceiveRoom() const { return !rxFull_.load(); }
+    // One pass; `fill`: the device may hold bytes (a wait that watched it saw none).
+    void DispatchPass(bool fill);
+    void WakeDispatch();  // coalesced: one wake until the dispatch thread has taken it
+    void DispatchWoken() { wakePending_.store(false); }
     bool CheckDataTriggers();  // true: go on
     bool NoReceiveRoomLocked() const;
     void UpdateScanFlags();  // DispatchLock held
@@ -173,13 +178,15 @@ class TBaseDispatcher {
     // and the stream cut the match state belongs to.
     std::array<uint8_t, 256> scanBatch_{};
     uint32_t walkEpoch_ = 0;
+    uint64_t checkedFill_ = 0;  // rxFilled_ when the last check began
+    bool checkDone_ = false;    // that check walked every unseen byte
 
     // ReceiveLock.
     std::mutex receiveLock_;
     std::vector<uint8_t> receiveRing_;
     uint32_t rxHead_ = 0;
     uint32_t rxTail_ = 0;
-    bool rxFull_ = false;
+    std::atomic<bool> rxFull_{false};  // also read without the lock, by the dispatch wait
     // The newest waiting bytes that the triggers have not seen: they start at
     // head - scanPending_. Never more than are waiting, so a read that takes unseen bytes
     // takes them from the triggers too.
@@ -206,13 +213,13 @@ class TBaseDispatcher {
     std::atomic<int32_t> lineLost_{0};
     std::atomic<int32_t> currentBaud_{19200};
     std::atomic<uint32_t> lineWrites_{0};
-    std::atomic<uint64_t> passStarted_{0};
-    std::atomic<uint64_t> passDone_{0};
-    std::atomic<uint64_t> rxFilled_{0};    // bytes ever taken from the device, by any thread
-    std::atomic<bool> walkNeeded_{false};  // some data trigger is registered
-    std::atomic<bool> passUseful_{false};  // a dispatch pass can raise something
-    TSignal lineEventSeen_;
-    TSignal dispatchDone_;
+    std::atomic<uint64_t> rxFilled_{0};      // bytes ever taken from the device, by any thread
+    std::atomic<uint64_t> callerTookIn_{0};  // takings from the device on a caller's thread
+    std::atomic<bool> walkNeeded_{false};    // some data trigger is registered
+    std::atomic<bool> passUseful_{false};    // a dispatch pass can raise something
+    std::atomic<bool> wakePending_{false};   // WakeWatcher called, not yet taken by the wait
+    std::atomic<bool> recheck_{true};        // triggers, threshold or target changed
+    TSignal stopSeen_{true};                 // the close has told the threads to stop
     TSignal ack_;
     TSignal outputReady_;
     TSignal flushAck_;

@@ -19,44 +19,41 @@ void TOutThread::Start(TBaseDispatcher& d) {
     thread_ = std::thread([&d] { Execute(d); });
 }
 
-// Watches the line. Each event is handed to the dispatch thread, and the next wait starts
-// only once a pass that began after the event has finished. With a full ring the device is
-// not watched (the periodic pass refills), and a vanished device is not watched at all.
+// The dispatch thread waits for the line itself, so a line event costs no hand-over between
+// threads. This thread keeps its place in the open and the close and waits for the stop.
 void TComThread::Execute(TBaseDispatcher& d) {
     d.ThreadStarted();
     d.ack_.Set();
-    int emptyEvents = 0;
-    while (!d.stop_.load()) {
-        const bool alive = d.lineLost_.load() == 0;
-        const bool watch = alive && d.HasReceiveRoom();
-        const auto timeout = !alive  ? std::chrono::milliseconds(-1)
-                             : watch ? std::chrono::milliseconds(-1)
-                                     : kDispatchPeriod;
-        const uint64_t filled = d.rxFilled_.load();
-        const TLineEvent event = d.WaitLineEvent(watch, timeout);
-        if (d.stop_.load()) break;
-        if (event != TLineEvent::Data) continue;
-        const uint64_t before = d.passStarted_.load();
-        d.lineEventSeen_.Set();
-        while (!d.stop_.load() && d.passDone_.load() <= before) d.dispatchDone_.Wait();
-        // A device that keeps reporting data but gives none must not turn this into a busy
-        // loop. Bytes count whoever took them in: a caller's read may come first.
-        emptyEvents = d.rxFilled_.load() == filled ? emptyEvents + 1 : 0;
-        if (emptyEvents >= 2 && !d.stop_.load()) d.WaitLineEvent(false, 10ms);
-    }
+    d.stopSeen_.Wait();
     d.ThreadEnded();
 }
 
-// Runs a pass at every line event and at least every 50 ms.
+// Runs a pass at every line event and at least every 50 ms. With a full ring the device is
+// not watched (a read that makes room wakes the wait), nor is a vanished one. While the caller
+// takes the bytes in itself and no pass can raise anything, an event is not followed by more
+// until the periodic pass: the caller's counts read the device anyway, and a second reader
+// would only contend with it for the bytes and the lock.
 void TDispThread::Execute(TBaseDispatcher& d) {
     d.ThreadStarted();
     d.ack_.Set();
+    int emptyEvents = 0;
+    bool backOff = false;
     while (!d.stop_.load()) {
-        d.lineEventSeen_.Wait(kDispatchPeriod);
+        // A device that keeps reporting data but gives none must not turn this into a busy
+        // loop: after two such events it is left alone for 10 ms.
+        const bool pause = emptyEvents >= 2;
+        const bool watch = d.lineLost_.load() == 0 && d.HasReceiveRoom() && !backOff && !pause;
+        const uint64_t filled = d.rxFilled_.load();
+        const uint64_t tookIn = d.callerTookIn_.load();
+        const TLineEvent event = d.WaitLineEvent(watch, pause ? 10ms : kDispatchPeriod);
+        d.DispatchWoken();
         if (d.stop_.load()) break;
-        d.DispatchPass();
+        d.DispatchPass(event == TLineEvent::Data || !watch);
+        const bool data = watch && event == TLineEvent::Data;
+        backOff = data && !d.passUseful_.load() && d.callerTookIn_.load() != tookIn;
+        // Bytes count whoever took them in: a caller's read may come first.
+        emptyEvents = data && d.rxFilled_.load() == filled ? emptyEvents + 1 : 0;
     }
-    d.dispatchDone_.Set();
     d.ThreadEnded();
 }
 

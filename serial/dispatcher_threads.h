@@ -25,7 +25,8 @@ class TDispatcherThread {
     std::thread thread_;
 };
 
-// Waits for line events (bytes arriving, the device vanishing) and hands each to TDispThread.
+// The line watcher's place among the three: the dispatch thread waits for the line events
+// itself, so this one only starts and stops with the others.
 class TComThread : public TDispatcherThread {
   public:
     void Start(TBaseDispatcher& d);
@@ -34,7 +35,8 @@ class TComThread : public TDispatcherThread {
     static void Execute(TBaseDispatcher& d);
 };
 
-// Moves bytes into ReceiveRing, checks the data triggers and delivers the notifications.
+// Waits for line events (bytes arriving, the device vanishing), moves bytes into ReceiveRing,
+// checks the data triggers and delivers the notifications.
 class TDispThread : public TDispatcherThread {
   public:
     void Start(TBaseDispatcher& d);

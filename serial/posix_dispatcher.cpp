@@ -129,16 +129,6 @@ bool TPosixDispatcher::LostBy(int e) {
     return false;
 }
 
-int32_t TPosixDispatcher::DeviceInCount() {
-    int count = 0;
-    const int e = posix::InQueue(fd_, count);
-    if (e != 0) {
-        LostBy(e);
-        return 0;
-    }
-    return count;
-}
-
 int32_t TPosixDispatcher::ReadDevice(uint8_t* buffer, int32_t n) {
     const ssize_t r = ::read(fd_, buffer, static_cast<size_t>(n));
     if (r > 0) return static_cast<int32_t>(r);
@@ -246,13 +236,15 @@ int32_t TPosixDispatcher::SetDeviceModem(bool dtr, bool rts) {
     return ErrnoToCode(posix::SetModemLines(fd_, dtr, rts));
 }
 
+// A wake is taken first: the close wakes before it closes the device, so a descriptor that
+// is gone under the wait never counts as a vanished line.
 TLineEvent TPosixDispatcher::WaitLineEvent(bool watchData, std::chrono::milliseconds timeout) {
-    pollfd fds[2] = {{comWake_, POLLIN, 0}, {watchData ? fd_ : -1, POLLIN, 0}};
+    pollfd fds[2] = {{comWake_, POLLIN, 0}, {watchData ? fd_.load() : -1, POLLIN, 0}};
     const int r = ::poll(fds, 2, pollMs(timeout));
     if (r <= 0) return TLineEvent::Wake;
     if (fds[0].revents & POLLIN) {
         drainEventFd(comWake_);
-        return TLineEvent::Wake;
+        return (fds[1].revents & POLLIN) && !StopRequested() ? TLineEvent::Data : TLineEvent::Wake;
     }
     if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         MarkLineLost(ErrnoToCode(EIO));

@@ -3,6 +3,7 @@
 // The device layer on POSIX serial devices: flock'ed exclusive open, termios2 line settings,
 // poll() for line events, eventfds to wake the threads.
 
+#include <atomic>
 #include <string>
 
 #include "serial/base_dispatcher.h"
@@ -24,8 +25,7 @@ class TPosixDispatcher : public TBaseDispatcher {
     void CloseSignals() override;
     int32_t OpenDevice(const std::string& path) override;
     void CloseDevice() override;
-    bool DeviceOpen() const override { return fd_ >= 0; }
-    int32_t DeviceInCount() override;
+    bool DeviceOpen() const override { return fd_.load() >= 0; }
     int32_t ReadDevice(uint8_t* buffer, int32_t n) override;
     int32_t WriteDevice(const uint8_t* buffer, int32_t n) override;
     int32_t WriteNow(const uint8_t* buffer, int32_t n) override;
@@ -43,10 +43,10 @@ class TPosixDispatcher : public TBaseDispatcher {
     bool WaitWritable();          // false when told to flush or stop
     bool WaitDrained(int32_t n);  // false when told to flush or stop
 
-    int fd_ = -1;
-    std::string lockFile_;  // ours while the device is open; "" when none could be made
-    int comWake_ = -1;      // eventfd: wakes TComThread
-    int outWake_ = -1;      // eventfd: wakes TOutThread
+    std::atomic<int> fd_{-1};  // also read by the dispatch thread's wait, which the close wakes
+    std::string lockFile_;     // ours while the device is open; "" when none could be made
+    int comWake_ = -1;         // eventfd: wakes the dispatch thread's wait
+    int outWake_ = -1;         // eventfd: wakes TOutThread
 };
 
 }  // namespace swb808

@@ -108,10 +108,6 @@ int SetModemLines(int fd, bool dtr, bool rts) {
     return 0;
 }
 
-int InQueue(int fd, int& count) {
-    return ioctlResult(ioctl(fd, TIOCINQ, &count));
-}
-
 int OutQueue(int fd, int& count) {
     return ioctlResult(ioctl(fd, TIOCOUTQ, &count));
 }

@@ -22,7 +22,6 @@ int GetLine(int fd, LineParams& out);
 int SetRawLine(int fd, const LineParams& p);
 // Asserts or clears DTR and RTS. A device without modem lines (ENOTTY/EINVAL) is no error.
 int SetModemLines(int fd, bool dtr, bool rts);
-int InQueue(int fd, int& count);
 int OutQueue(int fd, int& count);
 int Flush(int fd, bool input, bool output);
 int SetExclusive(int fd, bool on);

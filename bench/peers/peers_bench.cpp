@@ -2,7 +2,10 @@
 // pseudo-terminal in one run. Each repetition goes round all implementations, so machine
 // load falls on them alike. Prints markdown tables.
 //
-//   peers_bench [rounds] [idle seconds]     defaults: 30 rounds (300 trips per size), 10 s
+//   peers_bench [rounds] [idle seconds] [phases] [only]
+//     defaults: 30 rounds (300 trips per size), 10 s, phases "trip,burst,idle", every
+//     implementation; `only` keeps those whose name or wait style contains it (the raw floor
+//     always runs), so a profiler sees one implementation in one phase.
 
 #include <sys/resource.h>
 
@@ -91,6 +94,11 @@ bool Trip(PeerLink& link, const EchoMaster& echo, uint8_t sequence, uint8_t repl
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     const int idleSeconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+    const std::string phases = argc > 3 ? argv[3] : "trip,burst,idle";
+    const std::string only = argc > 4 ? argv[4] : "";
+    const auto phase = [&phases](const char* name) {
+        return phases.find(name) != std::string::npos;
+    };
 #ifdef SWB808_BENCH_QSERIALPORT
     QCoreApplication app(argc, argv);  // QSerialPort's notifiers need the event dispatcher
 #endif
@@ -118,7 +126,10 @@ int main(int argc, char** argv) {
 #endif
     std::vector<Entry> entries;
     for (auto& e : all) {
-        if (!e.link->Open(device)) continue;
+        const bool wanted =
+            &e == &all.front() || only.empty() ||
+            (e.link->Name() + " " + e.link->WaitStyle()).find(only) != std::string::npos;
+        if (!wanted || !e.link->Open(device)) continue;
         e.link->Close();
         entries.push_back(std::move(e));
     }
@@ -127,7 +138,7 @@ int main(int argc, char** argv) {
     // the measured trips, close); the order turns every round.
     std::mt19937 rng(808);
     uint8_t sequence = 0;
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; round < (phase("trip") ? rounds : 0); ++round) {
         for (size_t k = 0; k < entries.size(); ++k) {
             Entry& e = entries[(k + static_cast<size_t>(round)) % entries.size()];
             if (!e.link->Open(device)) {
@@ -156,7 +167,7 @@ int main(int argc, char** argv) {
     // Bursts from the master, content checked.
     const std::vector<uint8_t> pattern = BurstPattern(kBurst);
     std::vector<uint8_t> got(kBurst);
-    for (int b = 0; b < kBursts; ++b) {
+    for (int b = 0; b < (phase("burst") ? kBursts : 0); ++b) {
         for (size_t k = 0; k < entries.size(); ++k) {
             Entry& e = entries[(k + static_cast<size_t>(b)) % entries.size()];
             if (!e.link->Open(device)) {
@@ -179,7 +190,7 @@ int main(int argc, char** argv) {
 
     // Idle load: open port, nothing on the line.
     for (Entry& e : entries) {
-        if (!e.idle || !e.link->Open(device)) continue;
+        if (!e.idle || !phase("idle") || !e.link->Open(device)) continue;
         const double c0 = CpuSeconds();
         const auto t0 = Clock::now();
         e.link->Idle(seconds(idleSeconds));
@@ -191,35 +202,46 @@ int main(int argc, char** argv) {
     const Entry& raw = entries.front();
     const double raw7 = Pick(raw.us7, 0.5);
     const double raw37 = Pick(raw.us37, 0.5);
-    std::printf(
-        "Round trip, request 7 bytes, reply 7 or 37 bytes (microseconds; %d per size; "
-        "115200 Bd set, but a pseudo-terminal does not pace the bytes)\n\n",
-        rounds * kTripsPerRound);
-    std::printf(
-        "| implementation | waits with | 7: median | 7: p99 | 37: median | 37: p99 | "
-        "median vs raw (7 / 37) | 7: send leg | 7: reply leg | failed |\n");
-    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-    for (const Entry& e : entries) {
-        const double m7 = Pick(e.us7, 0.5);
-        const double m37 = Pick(e.us37, 0.5);
-        std::printf("| %s | %s | %.0f | %.0f | %.0f | %.0f | %.2f / %.2f | %.0f | %.0f | %d |\n",
-                    e.link->Name().c_str(), e.link->WaitStyle().c_str(), m7, Pick(e.us7, 0.99), m37,
-                    Pick(e.us37, 0.99), raw7 > 0 ? m7 / raw7 : 0, raw37 > 0 ? m37 / raw37 : 0,
-                    Pick(e.send7, 0.5), Pick(e.back7, 0.5), e.failed);
+    if (phase("trip")) {
+        std::printf(
+            "Round trip, request 7 bytes, reply 7 or 37 bytes (microseconds; %d per size; "
+            "115200 Bd set, but a pseudo-terminal does not pace the bytes)\n\n",
+            rounds * kTripsPerRound);
+        std::printf(
+            "| implementation | waits with | 7: median | 7: p99 | 37: median | 37: p99 | "
+            "median vs raw (7 / 37) | 7: send leg | 7: reply leg | failed |\n");
+        std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+        for (const Entry& e : entries) {
+            const double m7 = Pick(e.us7, 0.5);
+            const double m37 = Pick(e.us37, 0.5);
+            std::printf(
+                "| %s | %s | %.0f | %.0f | %.0f | %.0f | %.2f / %.2f | %.0f | %.0f | %d |\n",
+                e.link->Name().c_str(), e.link->WaitStyle().c_str(), m7, Pick(e.us7, 0.99), m37,
+                Pick(e.us37, 0.99), raw7 > 0 ? m7 / raw7 : 0, raw37 > 0 ? m37 / raw37 : 0,
+                Pick(e.send7, 0.5), Pick(e.back7, 0.5), e.failed);
+        }
     }
-    std::printf("\n1 MiB burst from the master (median of %d)\n\n", kBursts);
-    std::printf("| implementation | MiB/s | bytes lost or wrong |\n|---|---:|---:|\n");
-    for (const Entry& e : entries) {
-        std::printf("| %s (%s) | %.1f | %zu |\n", e.link->Name().c_str(),
-                    e.link->WaitStyle().c_str(), Pick(e.mibs, 0.5), e.wrong);
+    if (phase("burst")) {
+        std::printf("\n1 MiB burst from the master (median of %d)\n\n", kBursts);
+        std::printf("| implementation | MiB/s | vs raw | bytes lost or wrong |\n");
+        std::printf("|---|---:|---:|---:|\n");
+        const double rawMibs = Pick(raw.mibs, 0.5);
+        for (const Entry& e : entries) {
+            const double mibs = Pick(e.mibs, 0.5);
+            std::printf("| %s (%s) | %.1f | %.2f | %zu |\n", e.link->Name().c_str(),
+                        e.link->WaitStyle().c_str(), mibs, rawMibs > 0 ? mibs / rawMibs : 0,
+                        e.wrong);
+        }
     }
-    std::printf("\nIdle open port for %d s (user+sys of the process, all threads)\n\n",
-                idleSeconds);
-    std::printf("| implementation | idles in | CPU, %% of one core |\n|---|---|---:|\n");
-    for (const Entry& e : entries) {
-        if (e.idlePercent < 0) continue;
-        std::printf("| %s | %s | %.3f |\n", e.link->Name().c_str(), e.link->IdleStyle().c_str(),
-                    e.idlePercent);
+    if (phase("idle")) {
+        std::printf("\nIdle open port for %d s (user+sys of the process, all threads)\n\n",
+                    idleSeconds);
+        std::printf("| implementation | idles in | CPU, %% of one core |\n|---|---|---:|\n");
+        for (const Entry& e : entries) {
+            if (e.idlePercent < 0) continue;
+            std::printf("| %s | %s | %.3f |\n", e.link->Name().c_str(), e.link->IdleStyle().c_str(),
+                        e.idlePercent);
+        }
     }
     if (echo.BadRequests() != 0)
         std::printf("\n%llu malformed requests reached the master\n",

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -301,6 +302,38 @@ TEST_F(SerialPortTest, BytesFlowBothWays) {
     EXPECT_EQ(rest, Bytes({2, 3, 4, 5, 6}));
     EXPECT_EQ(port_.InputCount(), 0);
     port_.ReadBlock(rest.data(), 0);  // nothing asked, nothing done
+}
+
+// More than the device holds can only be written while the port takes bytes in by itself;
+// a full ring then leaves the rest in the device until reads make room, across the wrap.
+TEST_F(SerialPortTest, RingFillsWithoutTheCallerAndKeepsTheStreamWhole) {
+    port_.SetOpen(true);
+    Bytes stream(24000);
+    for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<uint8_t>(i * 7 % 251);
+    // A pty master is not always woken when room comes back, so it looks again every 1 ms.
+    size_t written = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (written < stream.size() && std::chrono::steady_clock::now() < deadline) {
+        const ssize_t r =
+            ::write(pty_.MasterFd(), stream.data() + written, stream.size() - written);
+        if (r > 0) {
+            written += static_cast<size_t>(r);
+            continue;
+        }
+        pollfd p{pty_.MasterFd(), POLLOUT, 0};
+        ::poll(&p, 1, 1);
+    }
+    ASSERT_EQ(written, stream.size()) << "the port took no bytes in by itself";
+    EXPECT_EQ(port_.InputCount(), 8192);
+    Bytes got;
+    while (got.size() < stream.size()) {
+        uint16_t n = 0;
+        if (!waitFor([&] { return (n = port_.InputCount()) > 0; })) break;
+        n = static_cast<uint16_t>(std::min<size_t>({n, 3001, stream.size() - got.size()}));
+        got.resize(got.size() + n);
+        port_.ReadBlock(got.data() + got.size() - n, n);
+    }
+    EXPECT_TRUE(got == stream) << got.size() << " bytes read";
 }
 
 TEST_F(SerialPortTest, ReadsAndWritesBeyondTheCountsMoveNothing) {

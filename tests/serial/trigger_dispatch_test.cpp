@@ -247,6 +247,18 @@ TEST_F(TriggerDispatchTest, GarbageAheadIsAnnouncedFirstAndStaysWaiting) {
     EXPECT_EQ(log_.size() == 3 ? log_[2] : "avail 9", "avail 9");
 }
 
+// An idle pass skips the check when no byte came; a changed threshold must still be checked.
+TEST_F(TriggerDispatchTest, ThresholdLoweredBelowWhatWaitsIsAnnouncedWithoutNewBytes) {
+    port_.SetAvailThreshold(100);
+    ASSERT_TRUE(pty_.Write(Bytes(10, 0x44)));
+    ASSERT_TRUE(pumpUntil([&] { return port_.InputCount() == 10; }));
+    PacedWait(120);  // two periodic passes
+    EXPECT_TRUE(log_.empty());
+    port_.SetAvailThreshold(5);
+    ASSERT_TRUE(pumpUntil([&] { return !log_.empty(); }));
+    EXPECT_EQ(log_, std::vector<std::string>{"avail 10"});
+}
+
 // The check takes the bytes in batches; a string across a batch's end must still be found
 // once, and the bytes ahead of it announced exactly.
 TEST_F(TriggerDispatchTest, LongGarbageAheadIsAnnouncedExactlyWhereverTheStringFalls) {
