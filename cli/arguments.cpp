@@ -25,6 +25,8 @@ const QCommandLineOption kRetry("retry", "", "S");
 const QCommandLineOption kKeepRelays("keep-relays", "", "on|off");
 const QCommandLineOption kReset("reset");
 const QCommandLineOption kBootloader("bootloader");
+const QCommandLineOption kNoVerify("no-verify");
+const QCommandLineOption kForce("force");
 
 const std::map<QString, Command> kCommands = {
     {"scan", Command::Scan},     {"info", Command::Info},     {"relay", Command::Relay},
@@ -84,7 +86,7 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
             p.addOptions({kBaud, kErrorReport, kRetry, kKeepRelays, kReset});
             break;
         case Command::Flash:
-            p.addOptions({kBaud, kBootloader});
+            p.addOptions({kBaud, kBootloader, kNoVerify, kForce});
             break;
         default:
             p.addOption(kBaud);
@@ -178,9 +180,11 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
             break;
         }
         case Command::Flash:
-            ExpectPositional(positional, 1, "flash FILE [--bootloader]");
+            ExpectPositional(positional, 1, "flash FILE [--bootloader] [--no-verify] [--force]");
             request.file = positional[0].toStdString();
             request.bootloader = p.isSet(kBootloader);
+            request.verify = !p.isSet(kNoVerify);
+            request.force = p.isSet(kForce);
             break;
         default:
             if (!positional.isEmpty())
@@ -289,11 +293,15 @@ commands:
              [--reset]      change the stored configuration; --reset restarts the board and
                             finds it at its new rate (the line's rate goes before "config")
   reset                     restart the board and find it again
-  flash FILE [--bootloader] replace the firmware (6144-byte image); several --port flash
-                            several boards at once
+  flash FILE [--bootloader] [--no-verify] [--force]
+                            replace the firmware (6144-byte image); several --port flash
+                            several boards at once. Then waits up to 10 s for each board
+                            to answer and reads its version back (not with --no-verify).
+                            An image without version marker needs --force
 
-exit status: 0 done, 1 usage, 2 no board found or no answer, 3 port error (missing, in use,
-no permission), 4 file error, 5 transfer failed, 130 interrupted.
+exit status: 0 done, 1 usage or stdout not writable, 2 no board found or no answer, 3 port
+error (missing, in use, no permission, line lost), 4 file error, 5 transfer failed,
+130 interrupted.
 The window (swb808) and swb808ctl never use one port at the same time: each opens its port
 exclusively, and the other is told the port is in use.
 )";

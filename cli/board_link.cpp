@@ -83,7 +83,9 @@ bool BoardLink::Connect(const std::vector<int>& rates) {
         baud_ = found;
         return true;
     }
-    // Not there, or the port could not be used: only the second is a port failure.
+    // Not there, or the port could not be used: only the second is a port failure. A line
+    // that went away during the query is one too, not a board that stayed silent.
+    if (LineWasLost()) throw CliFailure(ExitStatus::PortError, LineLostText());
     if (session_.LastOpenFailure()) ThrowOpenFailure();
     return false;
 }
@@ -118,6 +120,14 @@ bool BoardLink::ReadInputs() {
     return true;
 }
 
+bool BoardLink::ReadVersion() {
+    if (!Read(board::kReadVersion, TSWB808Protocol::kReplyVersion, board::kVersionLength))
+        return false;
+    Protocol().FirmwareVersion.assign(Protocol().Payload.begin(),
+                                      Protocol().Payload.begin() + board::kVersionLength);
+    return true;
+}
+
 bool BoardLink::ReadConfig() {
     if (!Read(board::kReadConfig, TSWB808Protocol::kReplyConfig, int(board::kConfigLength)))
         return false;
@@ -148,8 +158,15 @@ bool BoardLink::Reset(const std::vector<int>& rates) {
 }
 
 void BoardLink::ThrowIfLineLost() {
-    if (Port().Open() && Port().LineLost())
-        throw CliFailure(ExitStatus::PortError, target_.Name() + ": " + Port().LineLostText());
+    if (Port().Open() && Port().LineLost()) throw CliFailure(ExitStatus::PortError, LineLostText());
+}
+
+bool BoardLink::LineWasLost() {
+    return Port().LineLost();
+}
+
+std::string BoardLink::LineLostText() {
+    return target_.Name() + ": line lost: " + Port().LineLostText();
 }
 
 }  // namespace swb808::cli

@@ -64,6 +64,8 @@ class BoardLink {
     bool ReadRelays();
     bool ReadInputs();
     bool ReadConfig();
+    // The firmware version into FirmwareVersion.
+    bool ReadVersion();
 
     // Writes through the session; the board confirms none of them.
     void WriteRelays(uint8_t mask);
@@ -74,6 +76,9 @@ class BoardLink {
 
     // Throws CliFailure(PortError) when the device vanished.
     void ThrowIfLineLost();
+    // The device vanished while it was last open (also after the port was closed).
+    bool LineWasLost();
+    std::string LineLostText();
 
   private:
     [[noreturn]] void ThrowOpenFailure();

@@ -63,6 +63,10 @@ bool StopRequested() {
            outputLost.load(std::memory_order_relaxed);
 }
 
+bool SignalArrived() {
+    return InterruptCount() > 0 || hungUp.load(std::memory_order_relaxed);
+}
+
 void NoteOutputLost() {
     outputLost.store(true, std::memory_order_relaxed);
 }

@@ -29,8 +29,8 @@ class OutputLost : public Interrupted {
     OutputLost() : Interrupted("stdout lost") {}
 };
 
-// Installs the SIGINT/SIGTERM/SIGHUP handler (without SA_RESTART), ignores SIGPIPE, and sets and the calling thread's wait hook. Call once, before
-// any thread starts.
+// Installs the SIGINT/SIGTERM/SIGHUP handler (without SA_RESTART), ignores SIGPIPE, and sets and
+// the calling thread's wait hook. Call once, before any thread starts.
 void InstallInterruptHandling();
 
 // The wait hook for a thread of its own (each thread pumps its own waits):
@@ -41,6 +41,8 @@ EventPump InterruptPump();
 int InterruptCount();
 // Any reason to stop has arrived: a Ctrl-C, a hang-up or a lost stdout.
 bool StopRequested();
+// A Ctrl-C, SIGTERM or hang-up has arrived (a lost stdout is no signal).
+bool SignalArrived();
 // Called by the output when stdout cannot be written any more.
 void NoteOutputLost();
 

@@ -75,8 +75,9 @@ StreamSink::Result StreamSink::Write(std::string_view text, const std::function<
             }
         }
         const size_t chunk = mayBlock ? std::min<size_t>(text.size(), PIPE_BUF) : text.size();
-        const ssize_t n = socket_ ? ::send(writeFd_, text.data(), chunk, MSG_DONTWAIT | MSG_NOSIGNAL)
-                                  : ::write(writeFd_, text.data(), chunk);
+        const ssize_t n = socket_
+                              ? ::send(writeFd_, text.data(), chunk, MSG_DONTWAIT | MSG_NOSIGNAL)
+                              : ::write(writeFd_, text.data(), chunk);
         if (n >= 0) {
             text.remove_prefix(size_t(n));
             continue;

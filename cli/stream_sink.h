@@ -36,8 +36,8 @@ class StreamSink {
     int Errno() const { return errno_; }
 
   private:
-    int fd_;          // the standard stream itself
-    int writeFd_;     // what is written to: a non-blocking twin when one could be made
+    int fd_;       // the standard stream itself
+    int writeFd_;  // what is written to: a non-blocking twin when one could be made
     bool twin_ = false;
     bool socket_ = false;
     bool pipe_ = false;
