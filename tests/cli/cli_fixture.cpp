@@ -214,6 +214,8 @@ CliTest::CliTest()
       portDir_(dir_ + "/ports"),
       stateDir_(dir_ + "/state"),
       lockDir_(dir_ + "/lock") {
+    // A simulator that quit on a test's command is still told to quit at the end.
+    ::signal(SIGPIPE, SIG_IGN);
     std::filesystem::create_directories(portDir_);
     std::filesystem::create_directories(lockDir_);
 }
