@@ -11,8 +11,8 @@
 
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace swb808::cli::test {
@@ -248,7 +248,7 @@ CtlResult CliTest::Run(const std::vector<std::string>& args, std::chrono::millis
 }
 
 std::unique_ptr<CtlProcess> CliTest::Start(const std::vector<std::string>& args,
-                                            StdoutTo stdoutTo) {
+                                           StdoutTo stdoutTo) {
     return std::make_unique<CtlProcess>(args, Env(), stdoutTo);
 }
 

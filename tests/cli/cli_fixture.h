@@ -98,8 +98,7 @@ class CliTest : public ::testing::Test {
     // Runs swb808ctl to its end.
     CtlResult Run(const std::vector<std::string>& args,
                   std::chrono::milliseconds timeout = std::chrono::seconds(120));
-    std::unique_ptr<CtlProcess> Start(const std::vector<std::string>& args,
-                                      StdoutTo stdoutTo = {});
+    std::unique_ptr<CtlProcess> Start(const std::vector<std::string>& args, StdoutTo stdoutTo = {});
     // No lock file is left in the tool's lock directory.
     bool NoLockFiles() const;
 

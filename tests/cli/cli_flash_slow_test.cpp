@@ -74,8 +74,7 @@ TEST_F(CliFlashSlow, ABoardThatDoesNotComeBackAndABoardWithoutBootloader) {
     Board(4, {"--baud", "115200"});
     const CtlResult firmware = Run({"--port", "COM4", "flash", image, "--bootloader"});
     EXPECT_EQ(firmware.status, 2) << firmware.err;
-    EXPECT_NE(firmware.err.find("flashed without --bootloader"), std::string::npos)
-        << firmware.err;
+    EXPECT_NE(firmware.err.find("flashed without --bootloader"), std::string::npos) << firmware.err;
 }
 
 }  // namespace

@@ -20,14 +20,15 @@ class CliSignals : public CliTest {
     // The port is free again: no lock file, and the next command opens it.
     void ExpectPortFree(int com, const std::string& baud) {
         EXPECT_TRUE(NoLockFiles());
-        const CtlResult next = Run({"--port", "COM" + std::to_string(com), "--baud", baud, "inputs"});
+        const CtlResult next =
+            Run({"--port", "COM" + std::to_string(com), "--baud", baud, "inputs"});
         EXPECT_EQ(next.status, 0) << next.err;
     }
 };
 
 // What ends a session or a pipeline must not leave a board half-flashed.
 TEST_F(CliSignals, HangUpTermAndABrokenPipeDuringTheBlocksLetTheTransferFinish) {
-    SimProcess& board = Board(3, {"--baud", "115200"});
+    SimProcess& board = Board(3, {"--baud", "115200", "--restart-ms", "2000"});
     const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x5A));
     struct Case {
         std::string name;
@@ -47,6 +48,9 @@ TEST_F(CliSignals, HangUpTermAndABrokenPipeDuringTheBlocksLetTheTransferFinish) 
         const CtlResult r = flash->Finish(60s);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(NoLockFiles());
+        // Without a reader the restarted board is still looked for: the status tells.
+        if (c.signal == 0)
+            EXPECT_NE(board.Status().find("mode firmware"), std::string::npos) << board.Status();
     }
     EXPECT_NE(board.Status().find("flashes 3"), std::string::npos) << board.Status();
 }
@@ -117,9 +121,13 @@ TEST_F(CliSignals, AResultThatCannotBeWrittenIsExitOne) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {"full", {"--port", "COM3", "--baud", "115200", "info"}, full,
+        {"full",
+         {"--port", "COM3", "--baud", "115200", "info"},
+         full,
          "cannot write to stdout: No space left on device"},
-        {"closed", {"--json", "--port", "COM3", "--baud", "115200", "info"}, StdoutTo::kClosed,
+        {"closed",
+         {"--json", "--port", "COM3", "--baud", "115200", "info"},
+         StdoutTo::kClosed,
          "cannot write to stdout: it is closed"},
         {"help", {"--help"}, full, "cannot write to stdout"},
     };
