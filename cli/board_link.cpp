@@ -51,7 +51,7 @@ BoardLink::BoardLink(PortTarget target)
     session_.AttachTo(queue_);
     // Ctrl-C inside a handler's wait ends the handler; the wait around it ends the command.
     SetHandlerErrorReporter([](const std::string& message) {
-        if (message != Interrupted().what())
+        if (message != Interrupted().what() && message != OutputLost().what())
             std::fprintf(stderr, "swb808ctl: %s\n", message.c_str());
     });
 }

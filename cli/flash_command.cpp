@@ -224,6 +224,9 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
     } catch (const CliFailure& f) {
         outcome.status = f.Status();
         outcome.error = f.what();
+    } catch (const OutputLost&) {
+        outcome.status = ExitStatus::OutputFailed;
+        outcome.error = "stdout lost before the blocks; stopped";
     } catch (const Interrupted&) {
         outcome.status = ExitStatus::Interrupted;
         outcome.error = "interrupted; the port is closed";
@@ -314,16 +317,17 @@ ExitStatus RunFlash(const Request& request, Output& out) {
                         " -> " + BoardTextUtf8(*o.newVersion);
             if (!o.note.empty()) line += "; " + o.note;
             out.Text(line);
-            // The board restarts at its stored rate: after the firmware's own update that is
-            // the rate it answered at; the loader's rate says nothing about it.
+            // The rate the restarted board answered at; unread, the firmware's own update
+            // restarts at the rate it ran at, and the loader's rate says nothing.
             const auto remembered = LoadRememberedBoard();
             const int baud = !o.bootloader || o.newVersion              ? o.baud
                              : remembered && remembered->port == o.port ? remembered->baud
                                                                         : 0;
             if (!several) SaveRememberedBoard({o.port, baud});
         } else {
-            out.Error((o.port.IsSet() && o.error.find(o.port.Name()) == std::string::npos ? o.port.Name() + ": "
-                                                                              : std::string()) +
+            out.Error((o.port.IsSet() && o.error.find(o.port.Name()) == std::string::npos
+                           ? o.port.Name() + ": "
+                           : std::string()) +
                       o.error);
         }
     }
