@@ -55,19 +55,6 @@ TEST_F(CliSignals, HangUpTermAndABrokenPipeDuringTheBlocksLetTheTransferFinish) 
     EXPECT_NE(board.Status().find("flashes 3"), std::string::npos) << board.Status();
 }
 
-TEST_F(CliSignals, SigtermTwiceInTheBlocksAborts) {
-    Board(3, {"--baud", "115200"});
-    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x5A));
-    auto flash = Start({"--port", "COM3", "--baud", "115200", "flash", image});
-    ASSERT_TRUE(flash->WaitForOutput("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
-    flash->Signal(SIGTERM);
-    ASSERT_TRUE(flash->WaitForError("blocks left", 10s)) << flash->Err();
-    flash->Signal(SIGTERM);
-    const CtlResult r = flash->Finish(10s);
-    EXPECT_EQ(r.status, 5) << r.err;
-    EXPECT_NE(r.err.find("aborted"), std::string::npos) << r.err;
-}
-
 // Before the blocks a hang-up ends the tool as Ctrl-C does, the port closed.
 TEST_F(CliSignals, HangUpBeforeTheBlocksEndsWithThePortFree) {
     Board(3, {"--baud", "300"});
