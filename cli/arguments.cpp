@@ -28,6 +28,8 @@ const QCommandLineOption kKeepRelays("keep-relays", "", "on|off");
 const QCommandLineOption kReset("reset");
 const QCommandLineOption kBootloader("bootloader");
 const QCommandLineOption kWaitInput("wait-input", "", "M=high|low");
+const QCommandLineOption kNoVerify("no-verify");
+const QCommandLineOption kForce("force");
 
 const std::map<QString, Command> kCommands = {
     {"scan", Command::Scan},     {"info", Command::Info},     {"relay", Command::Relay},
@@ -123,7 +125,7 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
             p.addOptions({kBaud, kErrorReport, kRetry, kKeepRelays, kReset});
             break;
         case Command::Flash:
-            p.addOptions({kBaud, kBootloader});
+            p.addOptions({kBaud, kBootloader, kNoVerify, kForce});
             break;
         default:
             p.addOption(kBaud);
@@ -218,9 +220,11 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
             break;
         }
         case Command::Flash:
-            ExpectPositional(positional, 1, "flash FILE [--bootloader]");
+            ExpectPositional(positional, 1, "flash FILE [--bootloader] [--no-verify] [--force]");
             request.file = positional[0].toStdString();
             request.bootloader = p.isSet(kBootloader);
+            request.verify = !p.isSet(kNoVerify);
+            request.force = p.isSet(kForce);
             break;
         default:
             if (!positional.isEmpty())
@@ -364,15 +368,18 @@ commands:
   config set [--baud N] [--error-report off|S] [--retry off|S] [--keep-relays on|off]
              [--reset]      change the stored configuration
   reset                     restart the board and find it again
-  flash FILE [--bootloader] replace the firmware (6144-byte image); several --port flash
-                            several boards at once
+  flash FILE [--bootloader] [--no-verify] [--force]
+                            replace the firmware (6144-byte image); several --port flash
+                            several boards at once. Then waits up to 10 s for each board
+                            to answer and reads its version back (not with --no-verify).
+                            An image without version marker needs --force
 
 relay, relays MASK, config set, reset and flash change a board: they use the given port or
 the remembered board and no other. A search that finds several boards picks none.
 
-exit status: 0 done, 1 usage (or several boards found), 2 no board found or no answer (or
---timeout passed), 3 port error (missing, in use, no permission), 4 file error, 5 transfer
-failed, 130 interrupted.
+exit status: 0 done, 1 usage, several boards found or stdout not writable, 2 no board found
+or no answer (or --timeout passed), 3 port error (missing, in use, no permission, line lost),
+4 file error, 5 transfer failed, 130 interrupted.
 The window (swb808) and swb808ctl never use one port at the same time: each opens its port
 exclusively, and the other is told the port is in use.
 )";

@@ -62,6 +62,8 @@ struct Request {
 
     std::string file;         // flash
     bool bootloader = false;  // flash --bootloader
+    bool verify = true;       // flash without --no-verify: the version read back
+    bool force = false;       // flash --force: an image without version marker
 };
 
 struct ParseResult {

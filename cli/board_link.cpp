@@ -51,7 +51,7 @@ BoardLink::BoardLink(PortTarget target)
     session_.AttachTo(queue_);
     // Ctrl-C inside a handler's wait ends the handler; the wait around it ends the command.
     SetHandlerErrorReporter([](const std::string& message) {
-        if (message != Interrupted().what())
+        if (message != Interrupted().what() && message != OutputLost().what())
             std::fprintf(stderr, "swb808ctl: %s\n", message.c_str());
     });
 }
@@ -90,7 +90,9 @@ bool BoardLink::Connect(const std::vector<int>& rates) {
         listening_ = true;  // a successful scan registers the trigger
         return true;
     }
-    // Not there, or the port could not be used: only the second is a port failure.
+    // Not there, or the port could not be used: only the second is a port failure. A line
+    // that went away during the query is one too, not a board that stayed silent.
+    if (LineWasLost()) throw CliFailure(ExitStatus::PortError, LineLostText());
     if (session_.LastOpenFailure()) ThrowOpenFailure();
     return false;
 }
@@ -122,6 +124,14 @@ bool BoardLink::ReadRelays() {
 bool BoardLink::ReadInputs() {
     if (!Read(board::kReadInputs, TSWB808Protocol::kReplyByte, 1)) return false;
     Protocol().OptoState = Protocol().Payload[0];
+    return true;
+}
+
+bool BoardLink::ReadVersion() {
+    if (!Read(board::kReadVersion, TSWB808Protocol::kReplyVersion, board::kVersionLength))
+        return false;
+    Protocol().FirmwareVersion.assign(Protocol().Payload.begin(),
+                                      Protocol().Payload.begin() + board::kVersionLength);
     return true;
 }
 
@@ -178,8 +188,15 @@ bool BoardLink::WaitUntil(const std::function<bool()>& done,
 }
 
 void BoardLink::ThrowIfLineLost() {
-    if (Port().Open() && Port().LineLost())
-        throw CliFailure(ExitStatus::PortError, target_.Name() + ": " + Port().LineLostText());
+    if (Port().Open() && Port().LineLost()) throw CliFailure(ExitStatus::PortError, LineLostText());
+}
+
+bool BoardLink::LineWasLost() {
+    return Port().LineLost();
+}
+
+std::string BoardLink::LineLostText() {
+    return target_.Name() + ": line lost: " + Port().LineLostText();
 }
 
 }  // namespace swb808::cli

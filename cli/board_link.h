@@ -71,6 +71,8 @@ class BoardLink {
     bool ReadInputs();
     bool ReadConfig();
     bool ReadSupply();
+    // The firmware version into FirmwareVersion.
+    bool ReadVersion();
 
     // Writes through the session; the board confirms none of them, so each returns once its
     // frame has left.
@@ -89,6 +91,9 @@ class BoardLink {
 
     // Throws CliFailure(PortError) when the device vanished.
     void ThrowIfLineLost();
+    // The device vanished while it was last open (also after the port was closed).
+    bool LineWasLost();
+    std::string LineLostText();
 
   private:
     [[noreturn]] void ThrowOpenFailure();

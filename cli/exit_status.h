@@ -10,6 +10,7 @@ namespace swb808::cli {
 enum class ExitStatus : int {
     Done = 0,
     Usage = 1,
+    OutputFailed = 1,    // stdout could not be written (not a reader that went away)
     NoBoard = 2,         // no board found, or it did not answer
     PortError = 3,       // missing, in use, no permission, line lost
     FileError = 4,       // firmware file missing, wrong size, unreadable

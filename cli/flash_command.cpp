@@ -4,9 +4,11 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "cli/board_finder.h"
@@ -31,10 +33,16 @@ struct BoardOutcome {
     int blocksDone = 0;
     std::string error;
     double seconds = 0;
+    std::optional<std::string> oldVersion;  // raw; unknown on the bootloader path
+    std::optional<std::string> newVersion;  // raw; read back after the blocks
+    std::string note;                       // why the version was not read back
 };
 
 constexpr int kBlocks = int(board::kBlockCount);
 const char* kNeedsBootloader = " (the board now needs flash --bootloader)";
+// After the last block the board checks the image and restarts; this long it may take.
+constexpr auto kRestartBound = std::chrono::seconds(10);
+constexpr int kRetryMs = 100;
 
 std::string BlockText(int block) {
     return "block " + std::to_string(block + 1) + " of " + std::to_string(kBlocks);
@@ -45,11 +53,72 @@ PortTarget SearchedPort(BoardLink& link) {
     return TargetOf(link.Session().OpenedPortRef());
 }
 
+// The rates to look for a restarted board at, the likeliest first: the firmware restarts at
+// its stored rate, which the firmware's own update was done at; after the bootloader only a
+// remembered rate says anything, and the fast rates cost least to try.
+std::vector<int> RestartRates(const BoardOutcome& o) {
+    if (!o.bootloader) return {o.baud};
+    std::vector<int> rates = AllRates();
+    std::reverse(rates.begin(), rates.end());
+    const auto remembered = LoadRememberedBoard();
+    if (remembered && remembered->port == o.port && remembered->baud > 0) {
+        std::erase(rates, remembered->baud);
+        rates.insert(rates.begin(), remembered->baud);
+    }
+    return rates;
+}
+
+// Waits for the restarted board to answer the version read; its rate, or 0 at the bound.
+int AwaitRestartedBoard(BoardOutcome& o) {
+    const auto deadline = std::chrono::steady_clock::now() + kRestartBound;
+    const std::vector<int> rates = RestartRates(o);
+    BoardLink link(o.port);
+    for (;;) {
+        for (int rate : rates) {
+            if (std::chrono::steady_clock::now() >= deadline) return 0;
+            try {
+                link.Open(rate);
+                link.Wake();
+                if (link.ReadVersion()) {
+                    o.newVersion = link.Protocol().FirmwareVersion;
+                    return rate;
+                }
+            } catch (const CliFailure&) {
+                // Away for a moment, as a USB adapter may be while the board restarts.
+                PacedWait(kRetryMs);
+            }
+        }
+    }
+}
+
+// After a complete transfer: the board is back, and runs the image's version. A lost stdout
+// does not cut this short (the exit status still tells); a signal does.
+void VerifyRestart(BoardOutcome& o, const TImageLoadResult& loaded) {
+    const BlockPhaseWatch quietWhileOutputLost([] { return !SignalArrived(); }, [] {});
+    try {
+        const int baud = AwaitRestartedBoard(o);
+        if (baud == 0) {
+            o.status = ExitStatus::NoBoard;
+            o.error = "all " + std::to_string(kBlocks) + " blocks went over, but the board did " +
+                      "not answer within " + std::to_string(kRestartBound.count()) + " s";
+            return;
+        }
+        o.baud = baud;
+        if (loaded.Status == TImageLoadStatus::Loaded && o.newVersion != loaded.Version) {
+            o.status = ExitStatus::TransferFailed;
+            o.error = "the board runs version " + BoardTextUtf8(*o.newVersion) +
+                      " after the update, not the image's " + BoardTextUtf8(loaded.Version);
+        }
+    } catch (const Interrupted&) {
+        o.note = "version not read back: interrupted";
+    }
+}
+
 // Finds the board (or its loader) and sends the image. Runs on the board's own thread when
 // there are several.
 void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice& choice,
-                const TFirmwareImage& image, TransferProgress& progress, size_t index,
-                Output& out) {
+                const TFirmwareImage& image, const TImageLoadResult& loaded,
+                TransferProgress& progress, size_t index, Output& out) {
     const auto started = std::chrono::steady_clock::now();
     try {
         std::unique_ptr<BoardLink> link;
@@ -61,11 +130,19 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
             link = std::make_unique<BoardLink>(ports.front());
         } else {
             // The firmware's own update needs a connected board, as in the window.
-            link = FindBoard(choice, LoadRememberedBoard(), Presence::Query,
-                             [&out](const std::string& line) { out.Warn(line); })
-                       .link;
+            try {
+                link = FindBoard(choice, LoadRememberedBoard(), Presence::Query,
+                                 [&out](const std::string& line) { out.Warn(line); })
+                           .link;
+            } catch (const CliFailure& f) {
+                if (f.Status() != ExitStatus::NoBoard) throw;
+                throw CliFailure(f.Status(), std::string(f.what()) +
+                                                 " (a board in its bootloader is flashed with "
+                                                 "flash --bootloader)");
+            }
             outcome.port = link->Target();
             outcome.baud = link->Baud();
+            outcome.oldVersion = link->Protocol().FirmwareVersion;
         }
         outcome.bootloader = request.bootloader;
 
@@ -108,6 +185,10 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
                                 (choice.ports.size() == 1 ? choice.ports.front().Name()
                                  : choice.ports.empty()   ? std::string("COM1-COM16")
                                                           : std::string("the given ports"));
+                // The firmware does not answer the loader's probe.
+                outcome.error +=
+                    " (a board that runs its firmware is flashed without "
+                    "--bootloader)";
                 if (failure && choice.ports.size() == 1) {
                     outcome.status = ExitStatus::PortError;
                     outcome.error = choice.ports.front().Name() + ": " + failure->text;
@@ -120,6 +201,13 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
             case FlashOutcome::SearchStopped:
                 throw Interrupted();
             case FlashOutcome::NoAnswer:
+                if (link->LineWasLost()) {
+                    outcome.status = ExitStatus::PortError;
+                    outcome.error = "line lost after " + std::to_string(result.blocksDone) +
+                                    " of " + std::to_string(kBlocks) +
+                                    " blocks: " + link->Port().LineLostText() + kNeedsBootloader;
+                    break;
+                }
                 outcome.status = ExitStatus::TransferFailed;
                 outcome.error = "no answer to " + BlockText(result.blocksDone) + kNeedsBootloader;
                 break;
@@ -137,6 +225,9 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
     } catch (const CliFailure& f) {
         outcome.status = f.Status();
         outcome.error = f.what();
+    } catch (const OutputLost&) {
+        outcome.status = ExitStatus::OutputFailed;
+        outcome.error = "stdout lost before the blocks; stopped";
     } catch (const Interrupted&) {
         outcome.status = ExitStatus::Interrupted;
         outcome.error = "interrupted; the port is closed";
@@ -146,6 +237,13 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
     }
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (outcome.status != ExitStatus::Done || !request.verify) return;
+    try {
+        VerifyRestart(outcome, loaded);
+    } catch (const std::exception& e) {
+        outcome.status = ExitStatus::PortError;
+        outcome.error = e.what();
+    }
 }
 
 }  // namespace
@@ -155,8 +253,15 @@ ExitStatus RunFlash(const Request& request, Output& out) {
     const TImageLoadResult loaded = LoadFirmwareImage(request.file, image);
     if (!loaded.Ok())
         throw CliFailure(ExitStatus::FileError, ImageFileErrorText(loaded, request.file));
-    if (loaded.Status == TImageLoadStatus::LoadedWithoutVersion)
+    if (loaded.Status == TImageLoadStatus::LoadedWithoutVersion) {
+        // Nothing would tell afterwards what the board runs.
+        if (!request.force)
+            throw CliFailure(ExitStatus::FileError,
+                             request.file +
+                                 ": the image has no version marker (WXYZVERSION); --force "
+                                 "flashes it all the same");
         out.Warn(request.file + ": " + std::string(kNoVersionText));
+    }
 
     std::vector<PortTarget> targets;
     for (const auto& p : request.ports) targets.push_back(ParsePortTarget(p));
@@ -178,10 +283,10 @@ ExitStatus RunFlash(const Request& request, Output& out) {
         std::vector<std::jthread> threads;
         for (size_t i = 0; i < outcomes.size(); ++i)
             threads.emplace_back([&, i] {
-                FlashBoard(outcomes[i], request, choiceFor(i), image, progress, i, out);
+                FlashBoard(outcomes[i], request, choiceFor(i), image, loaded, progress, i, out);
             });
     } else {
-        FlashBoard(outcomes[0], request, choiceFor(0), image, progress, 0, out);
+        FlashBoard(outcomes[0], request, choiceFor(0), image, loaded, progress, 0, out);
     }
 
     QJsonArray boards;
@@ -195,23 +300,33 @@ ExitStatus RunFlash(const Request& request, Output& out) {
         b["seconds"] = std::round(o.seconds * 10) / 10;
         b["error"] = o.error.empty() ? QJsonValue(QJsonValue::Null)
                                      : QJsonValue(ErrorJson(o.status, o.error));
+        const auto versionJson = [](const std::optional<std::string>& v) {
+            return v ? QJsonValue(BoardText(*v)) : QJsonValue(QJsonValue::Null);
+        };
+        b["old_version"] = versionJson(o.oldVersion);
+        b["new_version"] = versionJson(o.newVersion);
         boards.append(b);
         interrupted = interrupted || o.status == ExitStatus::Interrupted;
         if (o.status == ExitStatus::Done) {
             ++succeeded;
             char secs[32];
             std::snprintf(secs, sizeof secs, "%.1f", o.seconds);
-            out.Text(o.port.Name() + ": flashed " + std::to_string(kBlocks) + " blocks in " + secs +
-                     " s");
-            // The board restarts at its stored rate: after the firmware's own update that is
-            // the rate it answered at; the loader's rate says nothing about it.
+            std::string line = o.port.Name() + ": flashed " + std::to_string(kBlocks) +
+                               " blocks in " + secs + " s";
+            if (o.newVersion)
+                line += "; version " + (o.oldVersion ? BoardTextUtf8(*o.oldVersion) : "unknown") +
+                        " -> " + BoardTextUtf8(*o.newVersion);
+            if (!o.note.empty()) line += "; " + o.note;
+            out.Text(line);
+            // The rate the restarted board answered at; unread, the firmware's own update
+            // restarts at the rate it ran at, and the loader's rate says nothing.
             const auto remembered = LoadRememberedBoard();
-            const int baud = !o.bootloader                              ? o.baud
+            const int baud = !o.bootloader || o.newVersion              ? o.baud
                              : remembered && remembered->port == o.port ? remembered->baud
                                                                         : 0;
             if (!several) SaveRememberedBoard({o.port, baud});
         } else {
-            out.Error((o.port.IsSet() && o.error.rfind(o.port.Name(), 0) != 0
+            out.Error((o.port.IsSet() && o.error.find(o.port.Name()) == std::string::npos
                            ? o.port.Name() + ": "
                            : std::string()) +
                       o.error);

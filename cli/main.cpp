@@ -11,6 +11,7 @@
 #include "cli/board_report.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "cli/stream_sink.h"
 
 namespace swb808::cli {
 
@@ -44,38 +45,59 @@ ExitStatus RunCommand(const Request& request, Output& out) {
 
 }  // namespace swb808::cli
 
+namespace {
+
+using namespace swb808::cli;
+
+ExitStatus Run(const Request& request, Output& out) {
+    // Under --json a failure still leaves one document on stdout.
+    const auto fail = [&out](ExitStatus status, const std::string& message) {
+        out.Error(message);
+        out.Document(FailureJson(status, message));
+        return status;
+    };
+    try {
+        return RunCommand(request, out);
+    } catch (const CliFailure& f) {
+        return fail(f.Status(), f.what());
+    } catch (const OutputLost&) {
+        // A reader that has gone ends a watch as it meant to; any other loss is told below.
+        if (!out.StdoutFailure() && request.command == Command::Watch) return ExitStatus::Done;
+        if (!out.StdoutFailure()) out.Error("stdout closed (broken pipe); stopped");
+        return ExitStatus::OutputFailed;
+    } catch (const Interrupted&) {
+        return fail(ExitStatus::Interrupted, "interrupted; the port is closed");
+    } catch (const std::exception& e) {
+        return fail(ExitStatus::PortError, e.what());
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    using namespace swb808::cli;
+    // Before anything opens a file: a port must never become stdout.
+    const ClosedStreams closed = GuardStandardStreams();
+    InstallInterruptHandling();
     QStringList args;
     for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     const ParseResult parsed = ParseArguments(args);
-    if (!parsed.request) {
-        if (!parsed.output.empty()) {
-            std::fputs(parsed.output.c_str(), stdout);
-            return 0;
-        }
-        std::fprintf(stderr, "swb808ctl: %s\n", parsed.error.c_str());
-        if (args.contains("--json")) {
-            const QJsonObject failure = FailureJson(ExitStatus::Usage, parsed.error);
-            std::fputs(QJsonDocument(failure).toJson().constData(), stdout);
-        }
-        return int(ExitStatus::Usage);
+    // Under --json even a usage error is one document on stdout.
+    const bool json = parsed.request ? parsed.request->json : args.contains("--json");
+    Output out(json, parsed.request && parsed.request->quiet, closed);
+    ExitStatus status = ExitStatus::Done;
+    if (parsed.request) {
+        status = Run(*parsed.request, out);
+    } else if (!parsed.output.empty()) {
+        out.Raw(parsed.output);
+    } else {
+        out.Error(parsed.error);
+        out.Document(FailureJson(ExitStatus::Usage, parsed.error));
+        status = ExitStatus::Usage;
     }
-    InstallInterruptHandling();
-    Output out(parsed.request->json, parsed.request->quiet);
-    try {
-        return int(RunCommand(*parsed.request, out));
-    } catch (const CliFailure& f) {
-        out.Error(f.what());
-        out.Document(FailureJson(f.Status(), f.what()));
-        return int(f.Status());
-    } catch (const Interrupted&) {
-        out.Error("interrupted; the port is closed");
-        out.Document(FailureJson(ExitStatus::Interrupted, "interrupted; the port is closed"));
-        return int(ExitStatus::Interrupted);
-    } catch (const std::exception& e) {
-        out.Error(e.what());
-        out.Document(FailureJson(ExitStatus::PortError, e.what()));
-        return int(ExitStatus::PortError);
+    // The result counts only when it reached stdout.
+    if (const auto failure = out.StdoutFailure()) {
+        out.Error(*failure);
+        if (status == ExitStatus::Done) status = ExitStatus::OutputFailed;
     }
+    return int(status);
 }

@@ -2,19 +2,26 @@
 
 // Everything the tool prints: results as text or as JSON on stdout, warnings and failures as
 // single lines on stderr. Safe to call from several threads (one line at a time).
+// A stream that is full never holds the tool past a signal. Once stdout fails (its reader
+// gone, a full disk, closed) nothing more is written to it, and the command is told to stop.
 
 #include <QJsonObject>
 #include <QString>
 
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "cli/stream_sink.h"
 
 namespace swb808::cli {
 
 class Output {
   public:
-    Output(bool json, bool quiet);
+    Output(bool json, bool quiet, ClosedStreams closed = {});
+    ~Output();
 
     bool Json() const { return json_; }
     bool Quiet() const { return quiet_; }
@@ -33,13 +40,29 @@ class Output {
     void Warn(const std::string& message);
     void Error(const std::string& message);
 
+    // Plain text on stdout, in any mode (--help).
+    void Raw(std::string_view text);
+
+    // True once stdout could not be written; then StdoutErrno says why (EPIPE: the reader
+    // has gone, which is how a pipeline ends early, not a failure).
+    bool StdoutLost();
+    int StdoutErrno();
+    // Sees a reader that has gone without writing (a pipe), and counts it as lost.
+    bool ReaderGone();
+    // The one line for a stdout that failed other than by EPIPE; nullopt when none did.
+    std::optional<std::string> StdoutFailure();
+
   private:
-    void Write(std::FILE* stream, std::string_view text);
+    void WriteOut(std::string_view text);
+    void WriteErr(std::string_view text);
 
     bool json_;
     bool quiet_;
     bool stdoutTty_;
     std::mutex mutex_;
+    std::unique_ptr<StreamSink> out_;
+    std::unique_ptr<StreamSink> err_;
+    int stdoutErrno_ = 0;  // under mutex_
 };
 
 // Board texts (version, identity) are Windows-1252; zero bytes are padding.

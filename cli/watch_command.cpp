@@ -82,9 +82,11 @@ ExitStatus RunWatch(const Request& request, Output& out) {
         while (Clock::now() < deadline && (!request.count || changes < *request.count)) {
             PacedWait(kTurnMs);
             link.ThrowIfLineLost();
+            // A reader that went away ends the watch now, not at the next change.
+            if (out.ReaderGone()) return ExitStatus::Done;
         }
     } catch (const Interrupted&) {
-        // Ctrl-C is how a watch normally ends.
+        // Ctrl-C is how a watch normally ends; so is a stdout that went away.
         return ExitStatus::Done;
     }
     if (request.count && changes < *request.count) {

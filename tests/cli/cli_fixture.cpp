@@ -11,8 +11,8 @@
 
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace swb808::cli::test {
@@ -22,7 +22,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Starts `argv` with `env` added; the pipes given become its stdin/stdout/stderr (-1: null).
+// Starts `argv` with `env` added; the pipes given become its stdin/stdout/stderr (-1: null,
+// StdoutTo::kClosed for stdout: closed).
 pid_t Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
             int in, int out, int err) {
     std::vector<char*> args;
@@ -33,7 +34,10 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::map<std::string, st
     // In the child: plain system calls only.
     const int null = ::open("/dev/null", O_RDWR);
     ::dup2(in >= 0 ? in : null, 0);
-    ::dup2(out >= 0 ? out : null, 1);
+    if (out == StdoutTo::kClosed)
+        ::close(1);
+    else
+        ::dup2(out >= 0 ? out : null, 1);
     ::dup2(err >= 0 ? err : null, 2);
     for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
     ::execv(args[0], args.data());
@@ -124,16 +128,23 @@ std::string SimProcess::Command(const std::string& line) {
 }
 
 CtlProcess::CtlProcess(const std::vector<std::string>& args,
-                       const std::map<std::string, std::string>& env) {
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+                       const std::map<std::string, std::string>& env, StdoutTo stdoutTo) {
+    int out[2] = {-1, stdoutTo.fd}, err[2];
+    if ((stdoutTo.fd == StdoutTo::kPipe && ::pipe2(out, O_CLOEXEC) != 0) ||
+        ::pipe2(err, O_CLOEXEC) != 0)
+        return;
     std::vector<std::string> argv{SWB808CTL_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = Spawn(argv, env, -1, out[1], err[1]);
-    ::close(out[1]);
+    if (stdoutTo.fd == StdoutTo::kPipe) ::close(out[1]);
     ::close(err[1]);
     outFd_ = out[0];
     errFd_ = err[0];
+}
+
+void CtlProcess::CloseOutput() {
+    if (outFd_ >= 0) ::close(outFd_);
+    outFd_ = -1;
 }
 
 CtlProcess::~CtlProcess() {
@@ -198,8 +209,19 @@ CtlResult CtlProcess::Finish(std::chrono::milliseconds timeout) {
     return {status_, out_, err_};
 }
 
-CliTest::CliTest() : dir_(MakeTempDir()), portDir_(dir_ + "/ports"), stateDir_(dir_ + "/state") {
+CliTest::CliTest()
+    : dir_(MakeTempDir()),
+      portDir_(dir_ + "/ports"),
+      stateDir_(dir_ + "/state"),
+      lockDir_(dir_ + "/lock") {
+    // A simulator that quit on a test's command is still told to quit at the end.
+    ::signal(SIGPIPE, SIG_IGN);
     std::filesystem::create_directories(portDir_);
+    std::filesystem::create_directories(lockDir_);
+}
+
+bool CliTest::NoLockFiles() const {
+    return std::filesystem::is_empty(lockDir_);
 }
 
 CliTest::~CliTest() {
@@ -215,7 +237,9 @@ SimProcess& CliTest::Board(int com, std::vector<std::string> options) {
 }
 
 std::map<std::string, std::string> CliTest::Env() const {
-    return {{"SWB808_PORT_DIR", portDir_}, {"XDG_STATE_HOME", stateDir_}};
+    return {{"SWB808_PORT_DIR", portDir_},
+            {"XDG_STATE_HOME", stateDir_},
+            {"SWB808_LOCK_DIR", lockDir_}};
 }
 
 CtlResult CliTest::Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
@@ -223,8 +247,9 @@ CtlResult CliTest::Run(const std::vector<std::string>& args, std::chrono::millis
     return p.Finish(timeout);
 }
 
-std::unique_ptr<CtlProcess> CliTest::Start(const std::vector<std::string>& args) {
-    return std::make_unique<CtlProcess>(args, Env());
+std::unique_ptr<CtlProcess> CliTest::Start(const std::vector<std::string>& args,
+                                           StdoutTo stdoutTo) {
+    return std::make_unique<CtlProcess>(args, Env(), stdoutTo);
 }
 
 QJsonObject CliTest::Remembered() const {

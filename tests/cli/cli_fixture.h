@@ -49,10 +49,19 @@ struct CtlResult {
     }
 };
 
+// Where a swb808ctl's stdout goes: a pipe the test reads, or a descriptor of the test's own
+// (kClosed: none at all).
+struct StdoutTo {
+    static constexpr int kPipe = -1;
+    static constexpr int kClosed = -2;
+    int fd = kPipe;
+};
+
 // A swb808ctl process that runs in the background.
 class CtlProcess {
   public:
-    CtlProcess(const std::vector<std::string>& args, const std::map<std::string, std::string>& env);
+    CtlProcess(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+               StdoutTo stdoutTo = {});
     ~CtlProcess();
     CtlProcess(const CtlProcess&) = delete;
     CtlProcess& operator=(const CtlProcess&) = delete;
@@ -61,6 +70,8 @@ class CtlProcess {
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
     bool WaitForError(const std::string& text, std::chrono::milliseconds timeout);
     void Signal(int sig);
+    // The reader of stdout goes away (`| head -1`).
+    void CloseOutput();
     bool Running();
     // Waits for the end (killing it after `timeout`) and collects the rest of the output.
     CtlResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(120));
@@ -87,7 +98,9 @@ class CliTest : public ::testing::Test {
     // Runs swb808ctl to its end.
     CtlResult Run(const std::vector<std::string>& args,
                   std::chrono::milliseconds timeout = std::chrono::seconds(120));
-    std::unique_ptr<CtlProcess> Start(const std::vector<std::string>& args);
+    std::unique_ptr<CtlProcess> Start(const std::vector<std::string>& args, StdoutTo stdoutTo = {});
+    // No lock file is left in the tool's lock directory.
+    bool NoLockFiles() const;
 
     std::string ComPath(int com) const { return portDir_ + "/com" + std::to_string(com); }
     std::string StateFile() const { return stateDir_ + "/swb808/board.json"; }
@@ -102,7 +115,7 @@ class CliTest : public ::testing::Test {
   private:
     std::map<std::string, std::string> Env() const;
 
-    std::string dir_, portDir_, stateDir_;
+    std::string dir_, portDir_, stateDir_, lockDir_;
     mutable int flashReads_ = 0;
     std::vector<std::unique_ptr<SimProcess>> boards_;
 };

@@ -59,3 +59,23 @@ TEST_F(CliFlashSlow, SeveralPortsInOneCommandThroughTheirBootloaders) {
 
 }  // namespace
 }  // namespace swb808::cli::test
+
+namespace swb808::cli::test {
+namespace {
+
+// The bound on the wait for the restarted board, and the hint on the wrong path.
+TEST_F(CliFlashSlow, ABoardThatDoesNotComeBackAndABoardWithoutBootloader) {
+    Board(3, {"--baud", "115200", "--restart-ms", "15000"});
+    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x11));
+    const CtlResult gone = Run({"--port", "COM3", "--baud", "115200", "flash", image});
+    EXPECT_EQ(gone.status, 2) << gone.err;
+    EXPECT_NE(gone.err.find("did not answer within 10 s"), std::string::npos) << gone.err;
+
+    Board(4, {"--baud", "115200"});
+    const CtlResult firmware = Run({"--port", "COM4", "flash", image, "--bootloader"});
+    EXPECT_EQ(firmware.status, 2) << firmware.err;
+    EXPECT_NE(firmware.err.find("flashed without --bootloader"), std::string::npos) << firmware.err;
+}
+
+}  // namespace
+}  // namespace swb808::cli::test

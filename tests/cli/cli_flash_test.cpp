@@ -1,9 +1,11 @@
 // flash: the window's file checks and texts, a board that answers a block wrongly, one whole
-// transfer, Ctrl-C before and during the blocks.
+// transfer with the version read back, a lost line, Ctrl-C before and during the blocks.
 
 #include <signal.h>
 
 #include <QJsonArray>
+
+#include <thread>
 
 #include "tests/cli/cli_fixture.h"
 
@@ -53,6 +55,55 @@ TEST_F(CliFlash, AMissingBoardHasNoRate) {
     }
 }
 
+TEST_F(CliFlash, AnImageWithoutVersionNeedsForce) {
+    SimProcess& board = Board(3, {"--baud", "115200"});
+    std::vector<uint8_t> bytes = MakeImage("1.08a", 0x11);
+    std::fill_n(bytes.begin() + 100, 11, uint8_t('-'));  // no marker
+    const std::string image = WriteFile("nover.bin", bytes);
+    const CtlResult refused = Run({"--port", "COM3", "--baud", "115200", "flash", image});
+    EXPECT_EQ(refused.status, 4) << refused.err;
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_NE(board.Status().find("flashes 0"), std::string::npos);
+    const CtlResult forced =
+        Run({"--json", "--port", "COM3", "--baud", "115200", "flash", image, "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.err.find("Kann neue Version nicht ermitteln, Datei prüfen!"),
+              std::string::npos)
+        << forced.err;
+    EXPECT_NE(board.Status().find("flashes 1"), std::string::npos);
+}
+
+// The wrong path says which one would work.
+TEST_F(CliFlash, ABoardInItsBootloaderIsPointedToBootloader) {
+    Board(3, {"--bootloader"});
+    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x11));
+    const CtlResult r = Run({"--port", "COM3", "--baud", "115200", "flash", image});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("flash --bootloader"), std::string::npos) << r.err;
+}
+
+TEST_F(CliFlash, ALostLineIsExitThreeInInfoAndFlash) {
+    const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x11));
+    {
+        SimProcess& board = Board(3, {"--baud", "300"});
+        auto info = Start({"--port", "COM3", "--baud", "300", "info"});
+        std::this_thread::sleep_for(1s);  // inside the query
+        board.Command("quit");
+        const CtlResult r = info->Finish(30s);
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_NE(r.err.find("line lost"), std::string::npos) << r.err;
+    }
+    {
+        SimProcess& board = Board(4, {"--baud", "115200"});
+        auto flash = Start({"--port", "COM4", "--baud", "115200", "flash", image});
+        ASSERT_TRUE(flash->WaitForOutput("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
+        board.Command("quit");
+        const CtlResult r = flash->Finish(30s);
+        EXPECT_EQ(r.status, 3) << r.err;
+        EXPECT_NE(r.err.find("line lost after"), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(CliFlash, ABoardThatAnswersABlockWronglyFailsWithFive) {
     SimProcess& board = Board(3, {"--baud", "115200", "--fault", "wrong-echo=2"});
     const std::string image = WriteFile("fw.bin", MakeImage("1.08a", 0x11));
@@ -69,12 +120,14 @@ TEST_F(CliFlash, ABoardThatAnswersABlockWronglyFailsWithFive) {
     EXPECT_NE(board.Status().find("flashes 0"), std::string::npos);
 }
 
+// The job ends when the board is back and runs the new version, so the next command finds it.
 TEST_F(CliFlash, TheWholeImageReachesTheBoardThroughItsFirmware) {
-    SimProcess& board = Board(3, {"--baud", "115200"});
+    SimProcess& board = Board(3, {"--baud", "115200", "--restart-ms", "2000"});
     const std::vector<uint8_t> bytes = MakeImage("1.08a", 0x5A);
     const std::string image = WriteFile("fw.bin", bytes);
     const CtlResult r = Run({"--json", "--port", "COM3", "--baud", "115200", "flash", image});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(board.Status().find("mode firmware"), std::string::npos) << board.Status();
     EXPECT_TRUE(FlashOf(board) == bytes);
     EXPECT_TRUE(FlashOf(board) == bytes);
     const QJsonObject doc = r.Json();
@@ -85,11 +138,21 @@ TEST_F(CliFlash, TheWholeImageReachesTheBoardThroughItsFirmware) {
     EXPECT_EQ(b["blocks_done"].toInt(), 96);
     // Progress is JSON lines on stderr, so stdout stays one document.
     EXPECT_NE(r.err.find("{\"blocks\":96,\"blocks_done\":96,"), std::string::npos) << r.err;
+    EXPECT_EQ(b["old_version"].toString(), "1.07a");
+    EXPECT_EQ(b["new_version"].toString(), "1.08a");
     // The board took the image: its checksum was right, and it runs the new version.
     const std::string status = board.Status();
     EXPECT_NE(status.find("version 1.08a"), std::string::npos) << status;
     EXPECT_NE(status.find("flashes 1"), std::string::npos) << status;
     EXPECT_EQ(Remembered()["baud"].toInt(), 115200);
+
+    const CtlResult text = Run({"--port", "COM3", "--baud", "115200", "flash", image});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("version 1.08a -> 1.08a"), std::string::npos) << text.out;
+    const CtlResult unverified =
+        Run({"--json", "--port", "COM3", "--baud", "115200", "flash", image, "--no-verify"});
+    EXPECT_EQ(unverified.status, 0) << unverified.err;
+    EXPECT_TRUE(unverified.Json()["boards"].toArray()[0].toObject()["new_version"].isNull());
 }
 
 TEST_F(CliFlash, CtrlCBeforeTheBlocksEndsAtOnce) {
