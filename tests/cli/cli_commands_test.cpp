@@ -94,7 +94,7 @@ TEST_F(CliCommands, RelayChangesReachTheBoard) {
         EXPECT_EQ(r.Json()["relays"].toInt(), c.relays);
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%02X", c.relays);
-        EXPECT_NE(board.Status().find(std::string("relays ") + hex), std::string::npos)
+        EXPECT_TRUE(board.StatusShows(std::string("relays ") + hex))
             << board.Status();
     }
 }
@@ -120,7 +120,7 @@ TEST_F(CliCommands, ConfigSetWritesTheRecordWithItsChecksum) {
                                            "513", "--keep-relays", "on"}));
     ASSERT_EQ(r.status, 0) << r.err;
     // The board stores a record only with a right checksum: 0C 02 00 01 02 05.
-    EXPECT_NE(board.Status().find("config 0x0C 0x02 0x00 0x01 0x02 0x05"), std::string::npos)
+    EXPECT_TRUE(board.StatusShows("config 0x0C 0x02 0x00 0x01 0x02 0x05"))
         << board.Status();
     const QJsonObject c = r.Json()["config"].toObject();
     EXPECT_TRUE(c["error_report_off"].toBool());
@@ -136,8 +136,8 @@ TEST_F(CliCommands, ConfigSetWithResetFindsTheBoardAtItsNewRate) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.Json()["baud"].toInt(), 57600);
     EXPECT_EQ(r.Json()["config"].toObject()["baud"].toInt(), 57600);
-    EXPECT_NE(board.Status().find("rate 57600"), std::string::npos) << board.Status();
-    EXPECT_NE(board.Status().find("resets 1"), std::string::npos) << board.Status();
+    EXPECT_TRUE(board.StatusShows("rate 57600")) << board.Status();
+    EXPECT_TRUE(board.StatusShows("resets 1")) << board.Status();
     EXPECT_EQ(Remembered()["baud"].toInt(), 57600);
 }
 
@@ -147,7 +147,7 @@ TEST_F(CliCommands, ResetRestartsAndRemembersTheBoard) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.Json()["baud"].toInt(), 115200);
     EXPECT_EQ(r.Json()["firmware"].toString(), "1.07a");
-    EXPECT_NE(board.Status().find("resets 1"), std::string::npos) << board.Status();
+    EXPECT_TRUE(board.StatusShows("resets 1")) << board.Status();
     EXPECT_EQ(Remembered()["port"].toString(), "COM3");
 }
 
@@ -158,7 +158,7 @@ TEST_F(CliCommands, TheRememberedBoardIsUsedWhenNoPortIsGiven) {
     const CtlResult r = Run({"--json", "relay", "2", "on"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.Json()["port"].toString(), "COM5");
-    EXPECT_NE(five.Status().find("relays 0x02"), std::string::npos);
+    EXPECT_TRUE(five.StatusShows("relays 0x02"));
 }
 
 TEST_F(CliCommands, ASuccessfulCommandRemembersTheBoard) {
@@ -188,7 +188,7 @@ TEST_F(CliCommands, ADeviceOutsideTheComTableIsUsedByItsPath) {
     const CtlResult off = Run({"--json", "relay", "3", "off"});
     ASSERT_EQ(off.status, 0) << off.err;
     EXPECT_EQ(off.Json()["device"].toString().toStdString(), device);
-    EXPECT_NE(board.Status().find("relays 0x00"), std::string::npos) << board.Status();
+    EXPECT_TRUE(board.StatusShows("relays 0x00")) << board.Status();
     EXPECT_EQ(Run({"--port", elsewhere + "/com2", "inputs"}).err,
               "swb808ctl: " + elsewhere + "/com2 does not exist\n");
 }
@@ -258,7 +258,7 @@ TEST_F(CliCommands, RelayThenWaitForAnInput) {
         Run(With({"relay", "4", "on", "--wait-input", "1=low", "--timeout", "0.3"}, kFast));
     EXPECT_EQ(timeout.status, 2) << timeout.err;
     EXPECT_NE(timeout.err.find("input 1 not low within 0.3 s"), std::string::npos) << timeout.err;
-    EXPECT_NE(board.Status().find("relays 0x0E"), std::string::npos) << board.Status();
+    EXPECT_TRUE(board.StatusShows("relays 0x0E")) << board.Status();
 }
 
 // -v tells each port and rate a search tries; progress is on stderr, never in the results.

@@ -89,6 +89,15 @@ SimProcess::SimProcess(const std::string& portDir, int com,
     ready_ = ReadLine(10s).rfind("ready ", 0) == 0;
 }
 
+bool SimProcess::StatusShows(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Status().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 SimProcess::~SimProcess() {
     if (toSim_ >= 0) {
         (void)!::write(toSim_, "quit\n", 5);

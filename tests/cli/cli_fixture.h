@@ -29,6 +29,9 @@ class SimProcess {
     // Sends a console command and returns the reply line ("ok", the status text, ...).
     std::string Command(const std::string& line);
     std::string Status() { return Command("status"); }
+    // Whether the status shows `text` within a few seconds: a frame the tool wrote before it
+    // exited may still be on its way through the pseudo-terminal.
+    bool StatusShows(const std::string& text);
 
   private:
     std::string ReadLine(std::chrono::milliseconds timeout);
