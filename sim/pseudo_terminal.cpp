@@ -1,11 +1,14 @@
 #include "sim/pseudo_terminal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +25,8 @@ namespace {
 }
 
 constexpr size_t kMaxPeerChanges = 4096;
+constexpr auto kRecheckFor = std::chrono::milliseconds(50);
+constexpr auto kRecheckEvery = std::chrono::milliseconds(10);
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -54,8 +59,8 @@ PseudoTerminal::PseudoTerminal() {
         cfmakeraw(&tio);
         tcsetattr(slaveHold_, TCSANOW, &tio);
     }
-    // Added after our own open, so only other openers are counted. Without it (no inotify) the
-    // line counts as always open.
+    // Added after our own open, so only other openers are notified. Without it (no inotify)
+    // the line counts as always open.
     watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch_ >= 0 && inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
         ::close(watch_);
@@ -66,27 +71,80 @@ PseudoTerminal::PseudoTerminal() {
 bool PseudoTerminal::PeerOpen() {
     std::lock_guard lock(peerMu_);
     if (watch_ < 0) return true;
+    // Notifications that follow each other unread are merged (two opens may come as one), so
+    // they are not counted: they tell when to look.
+    std::vector<bool> opened;
     alignas(inotify_event) char buf[4096];
     for (;;) {
         ssize_t n = ::read(watch_, buf, sizeof buf);
         if (n <= 0) break;
-        const auto seen = std::chrono::steady_clock::now();
         for (ssize_t at = 0; at < n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
-            if (ev->mask & IN_OPEN) {
-                ++peerOpens_;
-                changes_.push_back({seen, true});
-            }
-            if (ev->mask & IN_CLOSE) {
-                if (peerOpens_ > 0 && --peerOpens_ == 0 && slaveHold_ >= 0)
-                    tcflush(slaveHold_, TCIFLUSH);
-                changes_.push_back({seen, false});
-            }
-            while (changes_.size() > kMaxPeerChanges) changes_.pop_front();
+            if (ev->mask & IN_OPEN) opened.push_back(true);
+            if (ev->mask & IN_CLOSE) opened.push_back(false);
             at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
         }
     }
-    return peerOpens_ > 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (opened.empty()) {
+        if (!peerOpen_ && now < recheckUntil_ && now >= nextRecheck_) {
+            nextRecheck_ = now + kRecheckEvery;
+            if (HeldByOthers()) NotePeer(true, now);
+        }
+        return peerOpen_;
+    }
+    // Opens and closes read together are recorded as they came; the last word is /proc's
+    // (an open that came last is still held: its close will be notified).
+    for (size_t i = 0; i + 1 < opened.size(); ++i)
+        if (opened[i] != peerOpen_) NotePeer(opened[i], now);
+    const bool held = opened.back() || HeldByOthers();
+    if (held != peerOpen_) NotePeer(held, now);
+    if (!held) LastClosed(now);
+    return peerOpen_;
+}
+
+void PseudoTerminal::NotePeer(bool open, std::chrono::steady_clock::time_point seen) {
+    peerOpen_ = open;
+    changes_.push_back({seen, open});
+    while (changes_.size() > kMaxPeerChanges) changes_.pop_front();
+}
+
+void PseudoTerminal::LastClosed(std::chrono::steady_clock::time_point seen) {
+    tcflush(slaveHold_, TCIFLUSH);
+    ::ioctl(slaveHold_, TIOCNXCL);
+    recheckUntil_ = seen + kRecheckFor;
+    nextRecheck_ = seen + kRecheckEvery;
+}
+
+// Any descriptor on the slave device but our own hold, in any process we may look into.
+bool PseudoTerminal::HeldByOthers() const {
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return true;  // cannot tell: never drop what a program may be reading
+    const std::string self = std::to_string(::getpid());
+    const std::string ownHold = std::to_string(slaveHold_);
+    bool held = false;
+    char target[256];
+    while (!held) {
+        const dirent* p = ::readdir(proc);
+        if (p == nullptr) break;
+        if (!std::isdigit(static_cast<unsigned char>(p->d_name[0]))) continue;
+        const std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (fds == nullptr) continue;  // gone, or not ours to see
+        const bool isSelf = self == p->d_name;
+        while (const dirent* f = ::readdir(fds)) {
+            const ssize_t n = ::readlinkat(::dirfd(fds), f->d_name, target, sizeof target);
+            if (n != static_cast<ssize_t>(slavePath_.size()) ||
+                slavePath_.compare(0, slavePath_.size(), target, static_cast<size_t>(n)) != 0)
+                continue;
+            if (isSelf && ownHold == f->d_name) continue;
+            held = true;
+            break;
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return held;
 }
 
 std::vector<PseudoTerminal::PeerChange> PseudoTerminal::TakePeerChanges() {

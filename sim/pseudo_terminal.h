@@ -42,9 +42,11 @@ class PseudoTerminal {
     // The line rate the program set on its side (read from the master), 0 if unknown.
     unsigned LineRate() const;
 
-    // Whether the program has the slave open now (counted from the device's open and close
-    // events). When its last descriptor closes, what it left unread is flushed: bytes that
-    // reach a closed serial port are lost, so they must not greet the next open.
+    // Whether any program has the slave open now. The device's open and close notifications
+    // only say when to look; who holds it is then read from /proc. When the last one has gone
+    // the line is left as a serial port is after its last close: what it left unread is
+    // flushed, so it does not greet the next open, and exclusive mode (TIOCEXCL) is cleared,
+    // also after a program that was killed.
     bool PeerOpen();
 
     // Every open and close of the slave by others, in order, with the time it was seen; taken
@@ -62,11 +64,19 @@ class PseudoTerminal {
     void Close();
 
   private:
+    bool HeldByOthers() const;
+    void NotePeer(bool open, std::chrono::steady_clock::time_point seen);
+    void LastClosed(std::chrono::steady_clock::time_point seen);
+
     int master_ = -1;
     int slaveHold_ = -1;  // keeps the line from hanging up while the program has it closed
     int watch_ = -1;      // inotify descriptor on the slave device
     std::mutex peerMu_;
-    int peerOpens_ = 0;
+    bool peerOpen_ = false;
+    // After the last close, /proc is read again for a while: an opener's descriptor appears
+    // just after its notification, so one that came along with the close may be missed.
+    std::chrono::steady_clock::time_point recheckUntil_{};
+    std::chrono::steady_clock::time_point nextRecheck_{};
     std::deque<PeerChange> changes_;  // bounded: a caller that never takes them loses the oldest
     std::string slavePath_;
     std::string link_;
