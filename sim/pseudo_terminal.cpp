@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -97,6 +98,7 @@ bool PseudoTerminal::PeerOpen() {
     // (an open that came last is still held: its close will be notified).
     for (size_t i = 0; i + 1 < opened.size(); ++i)
         if (opened[i] != peerOpen_) NotePeer(opened[i], now);
+    if (std::find(opened.begin(), opened.end(), true) != opened.end()) lastOpenRead_ = now;
     const bool held = opened.back() || HeldByOthers();
     if (held != peerOpen_) NotePeer(held, now);
     if (!held) LastClosed(now);
@@ -112,8 +114,10 @@ void PseudoTerminal::NotePeer(bool open, std::chrono::steady_clock::time_point s
 void PseudoTerminal::LastClosed(std::chrono::steady_clock::time_point seen) {
     tcflush(slaveHold_, TCIFLUSH);
     ::ioctl(slaveHold_, TIOCNXCL);
-    recheckUntil_ = seen + kRecheckFor;
-    nextRecheck_ = seen + kRecheckEvery;
+    if (seen - lastOpenRead_ < kRecheckFor) {
+        recheckUntil_ = seen + kRecheckFor;
+        nextRecheck_ = seen + kRecheckEvery;
+    }
 }
 
 // Any descriptor on the slave device but our own hold, in any process we may look into.

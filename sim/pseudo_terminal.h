@@ -73,8 +73,9 @@ class PseudoTerminal {
     int watch_ = -1;      // inotify descriptor on the slave device
     std::mutex peerMu_;
     bool peerOpen_ = false;
-    // After the last close, /proc is read again for a while: an opener's descriptor appears
-    // just after its notification, so one that came along with the close may be missed.
+    // After a last close that came soon after an open, /proc is read again for a while: an
+    // opener's descriptor appears just after its notification, so it may have been missed.
+    std::chrono::steady_clock::time_point lastOpenRead_{};
     std::chrono::steady_clock::time_point recheckUntil_{};
     std::chrono::steady_clock::time_point nextRecheck_{};
     std::deque<PeerChange> changes_;  // bounded: a caller that never takes them loses the oldest
