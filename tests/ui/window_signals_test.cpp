@@ -1,91 +1,27 @@
-// A `kill` or a hang-up ends the window as its close box does: a real process each time.
-#include <fcntl.h>
+// A `kill` or a hang-up ends the window as its close box does (also its rules during a
+// flash): a real process each time.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <thread>
 
+#include "firmware/firmware_image.h"
 #include "protocol/board_facts.h"
 #include "sim/board_simulator.h"
 #include "tests/support/port_dir.h"
-
-extern char** environ;
+#include "tests/ui/window_process.h"
 
 namespace swb808 {
 namespace {
 
 using namespace std::chrono_literals;
-
-class Window {
-  public:
-    explicit Window(const char* exe) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        char* argv[] = {const_cast<char*>(exe), nullptr};
-        if (::posix_spawn(&pid_, exe, &actions, nullptr, argv, environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        out_ = out[0];
-    }
-    ~Window() {
-        if (pid_ > 0 && !ended_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-
-    pid_t Pid() const { return pid_; }
-    // The first line it prints (empty when it ends first).
-    std::string Line() {
-        std::string line;
-        char c;
-        while (::read(out_, &c, 1) == 1 && c != '\n') line += c;
-        return line;
-    }
-    // Once the program has its handler for `signo` (it may be sent before that otherwise).
-    bool Catches(int signo) {
-        for (int i = 0; i < 500; ++i) {
-            std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-            for (std::string line; std::getline(status, line);)
-                if (line.rfind("SigCgt:", 0) == 0 &&
-                    (std::stoull(line.substr(7), nullptr, 16) >> (signo - 1) & 1))
-                    return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
-    // The wait status once it has ended; -1 when it is still running after 30 s.
-    int End() {
-        for (int i = 0; i < 3000; ++i) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                ended_ = true;
-                return status;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    bool ended_ = false;
-};
+using test::Window;
 
 TEST(WindowSignals, TermAndHangUpEndTheProgramNormally) {
     for (int signo : {SIGTERM, SIGHUP}) {
@@ -123,6 +59,37 @@ TEST(WindowSignals, TermWhileConnectedResetsTheBoardAndRemovesTheLockFile) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].command, board::kReset);
     EXPECT_EQ(frames[0].payload, std::vector<uint8_t>{0});
+}
+
+// During the blocks the close waits for the transfer's end.
+TEST(WindowSignals, TermDuringTheBlocksWaitsForTheTransfersEnd) {
+    test::TempPortDir ports;
+    sim::BoardOptions options;
+    options.link = ports.ComPath(1);
+    options.bootloader = true;
+    options.pacing = false;
+    sim::BoardSimulator board(options);
+    board.Start();
+    TFirmwareImage image{};
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
+    const std::string version = "1.08bWXYZVERSION";
+    std::copy(version.begin(), version.end(), image.begin() + 200);
+    WriteImageChecksum(image);
+    const std::string path = ports.Path() + "/image.bin";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), image.size());
+
+    Window window(SWB808_SIGNAL_HOST, {"--flash", path});
+    ASSERT_EQ(window.Line(), "flashing");
+    for (int i = 0; i < 6000 && board.BlocksReceived() < 10; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_GE(board.BlocksReceived(), 10u);
+    ASSERT_LT(board.BlocksReceived(), sim::kBlockCount) << "the signal comes during the blocks";
+    ::kill(window.Pid(), SIGTERM);
+    const int status = window.End();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    EXPECT_EQ(board.BlocksReceived(), sim::kBlockCount);
+    EXPECT_TRUE(board.ImageValid());
+    EXPECT_TRUE(std::filesystem::is_empty(ports.LockDir()));
 }
 
 }  // namespace
