@@ -49,8 +49,8 @@ class PseudoTerminal {
     // also after a program that was killed.
     bool PeerOpen();
 
-    // Every open and close of the slave by others, in order, with the time it was seen; taken
-    // out by the caller. Kept up to date by PeerOpen, which is worth calling as soon as
+    // Each change of the slave between held and free (a first open, a last close), in order,
+    // with the time it was seen; taken out by the caller. Kept up to date by PeerOpen, which is worth calling as soon as
     // WatchFd() (or -1 without inotify) becomes readable, so that the times are close.
     struct PeerChange {
         std::chrono::steady_clock::time_point time;
