@@ -8,7 +8,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -26,8 +25,9 @@ namespace {
 }
 
 constexpr size_t kMaxPeerChanges = 4096;
-constexpr auto kRecheckFor = std::chrono::milliseconds(50);
+constexpr auto kRecheckFor = std::chrono::milliseconds(25);
 constexpr auto kRecheckEvery = std::chrono::milliseconds(10);
+constexpr auto kLookWait = std::chrono::milliseconds(200);
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -67,48 +67,83 @@ PseudoTerminal::PseudoTerminal() {
         ::close(watch_);
         watch_ = -1;
     }
+    if (watch_ >= 0) looker_ = std::thread([this] { Look(); });
 }
 
-bool PseudoTerminal::PeerOpen() {
+void PseudoTerminal::ReadNotifications() {
     std::lock_guard lock(peerMu_);
-    if (watch_ < 0) return true;
-    // Notifications that follow each other unread are merged (two opens may come as one), so
-    // they are not counted: they tell when to look.
-    std::vector<bool> opened;
+    ReadNotificationsLocked();
+}
+
+// Notifications that follow each other unread are merged (two opens may come as one), so they
+// are recorded but not counted: they tell when to look.
+void PseudoTerminal::ReadNotificationsLocked() {
+    if (watch_ < 0) return;
     alignas(inotify_event) char buf[4096];
     for (;;) {
         ssize_t n = ::read(watch_, buf, sizeof buf);
         if (n <= 0) break;
+        const auto seen = std::chrono::steady_clock::now();
         for (ssize_t at = 0; at < n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
-            if (ev->mask & IN_OPEN) opened.push_back(true);
-            if (ev->mask & IN_CLOSE) opened.push_back(false);
+            if (ev->mask & (IN_OPEN | IN_CLOSE)) {
+                const bool opened = (ev->mask & IN_OPEN) != 0;
+                changes_.push_back({seen, opened});
+                while (changes_.size() > kMaxPeerChanges) changes_.pop_front();
+                if (opened) {
+                    lastOpenRead_ = seen;
+                    peerOpen_ = true;
+                }
+                lastWasOpen_ = opened;
+                lookDue_ = true;
+                ++notifications_;
+                lookCv_.notify_one();
+            }
             at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
         }
     }
-    const auto now = std::chrono::steady_clock::now();
-    if (opened.empty()) {
-        if (!peerOpen_ && now < recheckUntil_ && now >= nextRecheck_) {
-            nextRecheck_ = now + kRecheckEvery;
-            if (HeldByOthers()) NotePeer(true, now);
-        }
-        return peerOpen_;
-    }
-    // Opens and closes read together are recorded as they came; the last word is /proc's
-    // (an open that came last is still held: its close will be notified).
-    for (size_t i = 0; i + 1 < opened.size(); ++i)
-        if (opened[i] != peerOpen_) NotePeer(opened[i], now);
-    if (std::find(opened.begin(), opened.end(), true) != opened.end()) lastOpenRead_ = now;
-    const bool held = opened.back() || HeldByOthers();
-    if (held != peerOpen_) NotePeer(held, now);
-    if (!held) LastClosed(now);
+}
+
+bool PseudoTerminal::PeerOpen() {
+    std::unique_lock lock(peerMu_);
+    if (watch_ < 0) return true;
+    ReadNotificationsLocked();
+    // While a close is looked into, the answer is awaited: bytes for a port that has gone are
+    // lost, not delivered.
+    lookedCv_.wait_for(lock, kLookWait, [this] { return !lookDue_ && !looking_; });
     return peerOpen_;
 }
 
-void PseudoTerminal::NotePeer(bool open, std::chrono::steady_clock::time_point seen) {
-    peerOpen_ = open;
-    changes_.push_back({seen, open});
-    while (changes_.size() > kMaxPeerChanges) changes_.pop_front();
+// Reading /proc takes milliseconds on a busy machine: done here, it never holds up the bytes.
+void PseudoTerminal::Look() {
+    std::unique_lock lock(peerMu_);
+    while (!stopLooking_) {
+        const auto now = std::chrono::steady_clock::now();
+        const bool recheck = !peerOpen_ && now < recheckUntil_;
+        if (!lookDue_ && !recheck) {
+            lookCv_.wait(lock);
+            continue;
+        }
+        if (!lookDue_ && now < nextRecheck_) {
+            lookCv_.wait_until(lock, nextRecheck_);
+            continue;
+        }
+        lookDue_ = false;
+        nextRecheck_ = now + kRecheckEvery;
+        const uint64_t seen = notifications_;
+        const bool openLast = lastWasOpen_;
+        looking_ = true;
+        lock.unlock();
+        // An open that came last is still held: its close will be notified.
+        const bool held = openLast || HeldByOthers();
+        lock.lock();
+        looking_ = false;
+        if (seen == notifications_) {
+            peerOpen_ = held;
+            if (!held) LastClosed(std::chrono::steady_clock::now());
+        }  // else look again
+        lookedCv_.notify_all();
+    }
 }
 
 void PseudoTerminal::LastClosed(std::chrono::steady_clock::time_point seen) {
@@ -222,6 +257,12 @@ void PseudoTerminal::Close() {
             ::unlink(link_.c_str());
         link_.clear();
     }
+    {
+        std::lock_guard lock(peerMu_);
+        stopLooking_ = true;
+    }
+    lookCv_.notify_all();
+    if (looker_.joinable()) looker_.join();
     std::lock_guard lock(peerMu_);
     if (watch_ >= 0) ::close(watch_);
     if (slaveHold_ >= 0) ::close(slaveHold_);

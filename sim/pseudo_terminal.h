@@ -3,13 +3,16 @@
 // The board's end of a serial line: the master side of a pseudo-terminal whose other side
 // (the slave device) the program opens as its COM port.
 //
-// Threads: one owner thread; Write and Read may run on different threads at once.
+// Threads: one owner thread; Write and Read may run on different threads at once. A thread
+// of its own finds out who holds the slave.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace swb808::sim {
@@ -49,9 +52,11 @@ class PseudoTerminal {
     // also after a program that was killed.
     bool PeerOpen();
 
-    // Each change of the slave between held and free (a first open, a last close), in order,
-    // with the time it was seen; taken out by the caller. Kept up to date by PeerOpen, which is worth calling as soon as
-    // WatchFd() (or -1 without inotify) becomes readable, so that the times are close.
+    // Every open and close of the slave by others as the device notified them (ones that came
+    // close together may be merged), in order, with the time they were seen; taken out by the
+    // caller. Kept up to date by ReadNotifications (cheap) and PeerOpen, which are worth
+    // calling as soon as WatchFd() (or -1 without inotify) becomes readable, so that the times
+    // are close.
     struct PeerChange {
         std::chrono::steady_clock::time_point time;
         bool opened = false;
@@ -63,9 +68,12 @@ class PseudoTerminal {
     // open descriptor hangs up (as when a USB adapter is pulled out).
     void Close();
 
+    void ReadNotifications();
+
   private:
+    void ReadNotificationsLocked();
+    void Look();
     bool HeldByOthers() const;
-    void NotePeer(bool open, std::chrono::steady_clock::time_point seen);
     void LastClosed(std::chrono::steady_clock::time_point seen);
 
     int master_ = -1;
@@ -73,6 +81,14 @@ class PseudoTerminal {
     int watch_ = -1;      // inotify descriptor on the slave device
     std::mutex peerMu_;
     bool peerOpen_ = false;
+    bool lookDue_ = false;  // notifications came since /proc was last read
+    uint64_t notifications_ = 0;
+    bool stopLooking_ = false;
+    bool looking_ = false;
+    std::condition_variable lookCv_;
+    std::condition_variable lookedCv_;
+    std::thread looker_;        // reads /proc when told
+    bool lastWasOpen_ = false;  // the last notification was an open
     // After a last close that came soon after an open, /proc is read again for a while: an
     // opener's descriptor appears just after its notification, so it may have been missed.
     std::chrono::steady_clock::time_point lastOpenRead_{};
