@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QStyleFactory>
 
+#include "app/termination_signals.h"
 #include "protocol/paced_wait.h"
 #include "ui/artwork.h"
 #include "ui/main_window.h"
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     // Waits of the logic keep the window alive: each turn handles what is pending.
     swb808::SetEventPump([] { QCoreApplication::processEvents(); });
     swb808::TSWB808Form form;
+    swb808::CloseOnTerminationSignals(form);
     form.show();
     return app.exec();
 }

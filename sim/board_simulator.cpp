@@ -211,7 +211,7 @@ void BoardSimulator::Run() {
         // closely as the bytes.
         pollfd fds[2] = {{line_->MasterFd(), POLLIN, 0}, {line_->WatchFd(), POLLIN, 0}};
         int r = ::poll(fds, 2, timeoutMs);
-        line_->PeerOpen();  // flushes what a closed port was left with
+        line_->ReadNotifications();
         RecordPeerChanges();
         const pollfd& p = fds[0];
         if (r > 0 && (p.revents & POLLIN)) {

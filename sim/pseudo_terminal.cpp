@@ -1,11 +1,14 @@
 #include "sim/pseudo_terminal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +25,9 @@ namespace {
 }
 
 constexpr size_t kMaxPeerChanges = 4096;
+constexpr auto kRecheckFor = std::chrono::milliseconds(25);
+constexpr auto kRecheckEvery = std::chrono::milliseconds(10);
+constexpr auto kLookWait = std::chrono::milliseconds(200);
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -54,18 +60,25 @@ PseudoTerminal::PseudoTerminal() {
         cfmakeraw(&tio);
         tcsetattr(slaveHold_, TCSANOW, &tio);
     }
-    // Added after our own open, so only other openers are counted. Without it (no inotify) the
-    // line counts as always open.
+    // Added after our own open, so only other openers are notified. Without it (no inotify)
+    // the line counts as always open.
     watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch_ >= 0 && inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
         ::close(watch_);
         watch_ = -1;
     }
+    if (watch_ >= 0) looker_ = std::thread([this] { Look(); });
 }
 
-bool PseudoTerminal::PeerOpen() {
+void PseudoTerminal::ReadNotifications() {
     std::lock_guard lock(peerMu_);
-    if (watch_ < 0) return true;
+    ReadNotificationsLocked();
+}
+
+// Notifications that follow each other unread are merged (two opens may come as one), so they
+// are recorded but not counted: they tell when to look.
+void PseudoTerminal::ReadNotificationsLocked() {
+    if (watch_ < 0) return;
     alignas(inotify_event) char buf[4096];
     for (;;) {
         ssize_t n = ::read(watch_, buf, sizeof buf);
@@ -73,20 +86,104 @@ bool PseudoTerminal::PeerOpen() {
         const auto seen = std::chrono::steady_clock::now();
         for (ssize_t at = 0; at < n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
-            if (ev->mask & IN_OPEN) {
-                ++peerOpens_;
-                changes_.push_back({seen, true});
+            if (ev->mask & (IN_OPEN | IN_CLOSE)) {
+                const bool opened = (ev->mask & IN_OPEN) != 0;
+                changes_.push_back({seen, opened});
+                while (changes_.size() > kMaxPeerChanges) changes_.pop_front();
+                if (opened) {
+                    lastOpenRead_ = seen;
+                    peerOpen_ = true;
+                }
+                lastWasOpen_ = opened;
+                lookDue_ = true;
+                ++notifications_;
+                lookCv_.notify_one();
             }
-            if (ev->mask & IN_CLOSE) {
-                if (peerOpens_ > 0 && --peerOpens_ == 0 && slaveHold_ >= 0)
-                    tcflush(slaveHold_, TCIFLUSH);
-                changes_.push_back({seen, false});
-            }
-            while (changes_.size() > kMaxPeerChanges) changes_.pop_front();
             at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
         }
     }
-    return peerOpens_ > 0;
+}
+
+bool PseudoTerminal::PeerOpen() {
+    std::unique_lock lock(peerMu_);
+    if (watch_ < 0) return true;
+    ReadNotificationsLocked();
+    // While a close is looked into, the answer is awaited: bytes for a port that has gone are
+    // lost, not delivered.
+    lookedCv_.wait_for(lock, kLookWait, [this] { return !lookDue_ && !looking_; });
+    return peerOpen_;
+}
+
+// Reading /proc takes milliseconds on a busy machine: done here, it never holds up the bytes.
+void PseudoTerminal::Look() {
+    std::unique_lock lock(peerMu_);
+    while (!stopLooking_) {
+        const auto now = std::chrono::steady_clock::now();
+        const bool recheck = !peerOpen_ && now < recheckUntil_;
+        if (!lookDue_ && !recheck) {
+            lookCv_.wait(lock);
+            continue;
+        }
+        if (!lookDue_ && now < nextRecheck_) {
+            lookCv_.wait_until(lock, nextRecheck_);
+            continue;
+        }
+        lookDue_ = false;
+        nextRecheck_ = now + kRecheckEvery;
+        const uint64_t seen = notifications_;
+        const bool openLast = lastWasOpen_;
+        looking_ = true;
+        lock.unlock();
+        // An open that came last is still held: its close will be notified.
+        const bool held = openLast || HeldByOthers();
+        lock.lock();
+        looking_ = false;
+        if (seen == notifications_) {
+            peerOpen_ = held;
+            if (!held) LastClosed(std::chrono::steady_clock::now());
+        }  // else look again
+        lookedCv_.notify_all();
+    }
+}
+
+void PseudoTerminal::LastClosed(std::chrono::steady_clock::time_point seen) {
+    tcflush(slaveHold_, TCIFLUSH);
+    ::ioctl(slaveHold_, TIOCNXCL);
+    if (seen - lastOpenRead_ < kRecheckFor) {
+        recheckUntil_ = seen + kRecheckFor;
+        nextRecheck_ = seen + kRecheckEvery;
+    }
+}
+
+// Any descriptor on the slave device but our own hold, in any process we may look into.
+bool PseudoTerminal::HeldByOthers() const {
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return true;  // cannot tell: never drop what a program may be reading
+    const std::string self = std::to_string(::getpid());
+    const std::string ownHold = std::to_string(slaveHold_);
+    bool held = false;
+    char target[256];
+    while (!held) {
+        const dirent* p = ::readdir(proc);
+        if (p == nullptr) break;
+        if (!std::isdigit(static_cast<unsigned char>(p->d_name[0]))) continue;
+        const std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (fds == nullptr) continue;  // gone, or not ours to see
+        const bool isSelf = self == p->d_name;
+        while (const dirent* f = ::readdir(fds)) {
+            const ssize_t n = ::readlinkat(::dirfd(fds), f->d_name, target, sizeof target);
+            if (n != static_cast<ssize_t>(slavePath_.size()) ||
+                slavePath_.compare(0, slavePath_.size(), target, static_cast<size_t>(n)) != 0)
+                continue;
+            if (isSelf && ownHold == f->d_name) continue;
+            held = true;
+            break;
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+    return held;
 }
 
 std::vector<PseudoTerminal::PeerChange> PseudoTerminal::TakePeerChanges() {
@@ -160,6 +257,12 @@ void PseudoTerminal::Close() {
             ::unlink(link_.c_str());
         link_.clear();
     }
+    {
+        std::lock_guard lock(peerMu_);
+        stopLooking_ = true;
+    }
+    lookCv_.notify_all();
+    if (looker_.joinable()) looker_.join();
     std::lock_guard lock(peerMu_);
     if (watch_ >= 0) ::close(watch_);
     if (slaveHold_ >= 0) ::close(slaveHold_);

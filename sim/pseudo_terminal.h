@@ -3,13 +3,16 @@
 // The board's end of a serial line: the master side of a pseudo-terminal whose other side
 // (the slave device) the program opens as its COM port.
 //
-// Threads: one owner thread; Write and Read may run on different threads at once.
+// Threads: one owner thread; Write and Read may run on different threads at once. A thread
+// of its own finds out who holds the slave.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace swb808::sim {
@@ -42,14 +45,18 @@ class PseudoTerminal {
     // The line rate the program set on its side (read from the master), 0 if unknown.
     unsigned LineRate() const;
 
-    // Whether the program has the slave open now (counted from the device's open and close
-    // events). When its last descriptor closes, what it left unread is flushed: bytes that
-    // reach a closed serial port are lost, so they must not greet the next open.
+    // Whether any program has the slave open now. The device's open and close notifications
+    // only say when to look; who holds it is then read from /proc. When the last one has gone
+    // the line is left as a serial port is after its last close: what it left unread is
+    // flushed, so it does not greet the next open, and exclusive mode (TIOCEXCL) is cleared,
+    // also after a program that was killed.
     bool PeerOpen();
 
-    // Every open and close of the slave by others, in order, with the time it was seen; taken
-    // out by the caller. Kept up to date by PeerOpen, which is worth calling as soon as
-    // WatchFd() (or -1 without inotify) becomes readable, so that the times are close.
+    // Every open and close of the slave by others as the device notified them (ones that came
+    // close together may be merged), in order, with the time they were seen; taken out by the
+    // caller. Kept up to date by ReadNotifications (cheap) and PeerOpen, which are worth
+    // calling as soon as WatchFd() (or -1 without inotify) becomes readable, so that the times
+    // are close.
     struct PeerChange {
         std::chrono::steady_clock::time_point time;
         bool opened = false;
@@ -61,12 +68,32 @@ class PseudoTerminal {
     // open descriptor hangs up (as when a USB adapter is pulled out).
     void Close();
 
+    void ReadNotifications();
+
   private:
+    void ReadNotificationsLocked();
+    void Look();
+    bool HeldByOthers() const;
+    void LastClosed(std::chrono::steady_clock::time_point seen);
+
     int master_ = -1;
     int slaveHold_ = -1;  // keeps the line from hanging up while the program has it closed
     int watch_ = -1;      // inotify descriptor on the slave device
     std::mutex peerMu_;
-    int peerOpens_ = 0;
+    bool peerOpen_ = false;
+    bool lookDue_ = false;  // notifications came since /proc was last read
+    uint64_t notifications_ = 0;
+    bool stopLooking_ = false;
+    bool looking_ = false;
+    std::condition_variable lookCv_;
+    std::condition_variable lookedCv_;
+    std::thread looker_;        // reads /proc when told
+    bool lastWasOpen_ = false;  // the last notification was an open
+    // After a last close that came soon after an open, /proc is read again for a while: an
+    // opener's descriptor appears just after its notification, so it may have been missed.
+    std::chrono::steady_clock::time_point lastOpenRead_{};
+    std::chrono::steady_clock::time_point recheckUntil_{};
+    std::chrono::steady_clock::time_point nextRecheck_{};
     std::deque<PeerChange> changes_;  // bounded: a caller that never takes them loses the oldest
     std::string slavePath_;
     std::string link_;

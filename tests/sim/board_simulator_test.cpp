@@ -1,14 +1,17 @@
 #include "sim/board_simulator.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <thread>
 #include <numeric>
+#include <thread>
 
 #include "sim/frame_codec.h"
 #include "tests/sim/slave_line.h"
@@ -427,6 +430,68 @@ TEST_F(SimTest, BytesForAClosedPortAreLost) {
     EXPECT_EQ(Ask(Request(0xB1), 7), EncodeFrame(0xB1, {0x02}));
 }
 
+// Opens and closes close together merge in the device's notifications; the one port that is
+// held through them still gets every input change.
+TEST_F(SimTest, PortHeldThroughAStormOfOpensStillGetsInputChanges) {
+    auto& board = Start();
+    line_.reset();
+    auto storm = [&] {
+        for (int i = 0; i < 100; ++i) {
+            const int a = ::open(options_.link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const int b = ::open(options_.link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            ::close(b);
+            ::close(a);
+        }
+    };
+    std::thread other(storm);
+    storm();
+    other.join();
+    line_ = std::make_unique<SlaveLine>(options_.link, B9600);
+    for (uint8_t inputs = 1; inputs <= 5; ++inputs) {
+        // Others come together and go one by one while the port is held.
+        std::vector<int> others;
+        for (int i = 0; i < 10; ++i)
+            others.push_back(::open(options_.link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        for (int fd : others) {
+            std::this_thread::sleep_for(2ms);  // each close is read on its own
+            ::close(fd);
+        }
+        board.SetInputs(inputs);
+        EXPECT_EQ(line_->Read(7, 1s), EncodeFrame(0xB2, {inputs})) << "change " << int(inputs);
+    }
+}
+
+// A program killed while it held the port in exclusive mode does not keep the next one out.
+TEST_F(SimTest, ExclusiveModeEndsWithTheLastProgram) {
+    Start();
+    line_.reset();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open(options_.link.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0) (void)!::write(ready[1], "x", 1);
+        for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the holder took the port";
+    ::close(ready[0]);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    // Root gets through exclusive mode, so the mode itself is read once the port is open.
+    int exclusive = 1;
+    for (int tries = 0; tries < 250 && exclusive != 0; ++tries) {
+        std::this_thread::sleep_for(20ms);
+        const int fd = ::open(options_.link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) continue;
+        if (::ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = -1;
+        ::close(fd);
+    }
+    EXPECT_EQ(exclusive, 0);
+}
+
 // A slow board: nothing comes back before it has worked on the command, and the answers keep
 // the order of the commands.
 TEST_F(SimTest, ReplyDelayHoldsEveryAnswerBackInOrder) {
@@ -499,8 +564,7 @@ TEST_F(SimTest, RecordTimesOpensClosesAndFrames) {
             if (e.kind == WireEvent::Kind::Closed) return true;
         return false;
     };
-    while (!closed() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(2ms);
+    while (!closed() && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(2ms);
 
     std::vector<WireEvent::Kind> kinds;
     for (const auto& e : board.WireLog()) kinds.push_back(e.kind);
