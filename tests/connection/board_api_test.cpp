@@ -5,6 +5,7 @@
 
 #include "connection/board.h"
 #include "connection/board_worker.h"
+#include "firmware/firmware_transfer.h"
 #include "protocol/board_facts.h"
 #include "tests/connection/session_fixture.h"
 #include "tests/support/wire_times.h"
@@ -19,9 +20,8 @@ class BoardApi : public SessionTest {
     OpenRequest One(int32_t baud) { return OpenRequest{{PortRef::Com(kBoardCom)}, {baud}, {}}; }
     std::vector<BoardEvent> events;
     Board board{*session};
-    BoardEvents::Subscription sub = board.Subscribe([this](const BoardEvent& e) {
-        events.push_back(e);
-    });
+    BoardEvents::Subscription sub =
+        board.Subscribe([this](const BoardEvent& e) { events.push_back(e); });
     std::vector<BoardEvent> Of(BoardEventKind kind) const {
         std::vector<BoardEvent> out;
         for (const auto& e : events)
@@ -156,6 +156,31 @@ TEST_F(BoardApi, EventsCarryInputsLostLineAndFoundAgain) {
     EXPECT_EQ(read.error().code, BoardErrc::LineLost);
     ASSERT_EQ(Of(BoardEventKind::Lost).size(), 1u);
     EXPECT_EQ(Of(BoardEventKind::Lost)[0].message, "COM3: Verbindung zum Gerät verloren");
+    EXPECT_FALSE(board.IsConnected());
+}
+
+// A bootloader found by its answer takes the image on the loader link; progress and the
+// result come as events.
+TEST_F(BoardApi, FlashingOnTheLoaderLinkReportsItsProgress) {
+    sim::BoardOptions o = UnpacedBoard(115200);
+    o.bootloader = true;
+    sim::BoardSimulator& sim = AddBoard(o);
+    TFirmwareImage image{};
+    for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(i * 7);
+    WriteImageChecksum(image);
+
+    const FlashResult result = FirmwareTransfer(*session).Run(image, {PortRef::Com(kBoardCom)});
+    ASSERT_EQ(result.outcome, FlashOutcome::Complete);
+    EXPECT_TRUE(sim.ImageValid());
+    const auto progress = Of(BoardEventKind::FlashProgress);
+    ASSERT_EQ(progress.size(), board::kBlockCount);
+    EXPECT_EQ(progress.back().blocksDone, int(board::kBlockCount));
+    const auto done = Of(BoardEventKind::FlashResult);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].blocksDone, int(board::kBlockCount));
+    EXPECT_EQ(done[0].message, "");
+    EXPECT_EQ(done[0].port, PortRef::Com(kBoardCom));
+    // While the transfer holds the board, the API is busy; after it, let go.
     EXPECT_FALSE(board.IsConnected());
 }
 
