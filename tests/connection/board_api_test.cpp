@@ -184,6 +184,30 @@ TEST_F(BoardApi, FlashingOnTheLoaderLinkReportsItsProgress) {
     EXPECT_FALSE(board.IsConnected());
 }
 
+// The entry: 0xBB, the entry wait at the connected rate and the drain receive before the first
+// block; each block is answered by its sum.
+TEST_F(BoardApi, TheLoaderIsEnteredWithItsWaitAndAnswersEachBlock) {
+    sim::BoardSimulator& sim = AddBoard(UnpacedBoard(2400));
+    ASSERT_TRUE(board.Open(One(2400)));
+    sim.ClearRecord();
+    auto link = board.Loader();
+    ASSERT_TRUE(link);
+    ASSERT_TRUE(link->Enter());
+    LoaderLink::Block block{};
+    for (size_t i = 0; i < block.size(); ++i) block[i] = uint8_t(0xF0 + i);
+    const auto answer = link->SendBlock(block);
+    ASSERT_TRUE(answer) << answer.error().message;
+    EXPECT_EQ(*answer, LoaderLink::BlockSum(block));
+    EXPECT_EQ(sim.BlocksReceived(), 1u);
+
+    const auto bytes = ReceivedTimed(sim);
+    const int entry = FrameAt(bytes, board::kEnterUpdate);
+    ASSERT_EQ(entry, 0);
+    const auto gap = bytes[7].time - bytes[6].time;  // the entry frame's end, the first block byte
+    EXPECT_GE(test::Ms(gap), board::UpdateEntryWaitMs(2400) + 300);
+    board.Release();
+}
+
 // Requests from many threads reach the wire one at a time, in the order posted; a full queue
 // answers at once.
 TEST(BoardWorkerTest, RequestsRunInOrderAndAFullQueueIsOverloaded) {
