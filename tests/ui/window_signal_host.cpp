@@ -11,6 +11,7 @@
 #include "protocol/paced_wait.h"
 #include "ui/main_window.h"
 #include "ui/status_bar.h"
+#include "ui/window_controls.h"
 
 namespace {
 
