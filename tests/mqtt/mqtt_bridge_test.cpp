@@ -78,6 +78,14 @@ TEST_F(BridgeTest, ASetSwitchesWithOneFrameAndTheStateIsWhatTheBoardReported) {
         EXPECT_FALSE(m.topic == kB3 + "relay/7" && m.payload == "ON") << "published what was asked";
 }
 
+TEST_F(BridgeTest, AWriteThroughTheHttpApiIsReportedOnceTheBoardConfirmsIt) {
+    StartWithBoard();
+    const std::size_t from = client_->Count();
+    ASSERT_EQ(HttpPut(httpPort_, "/api/v1/boards/b3/relays/5", R"({"state": "on"})"), 200);
+    EXPECT_TRUE(client_->WaitFor(kB3 + "relay/5", "ON", from));
+    EXPECT_EQ(CountFrames(*board_, 0xB2), 1);
+}
+
 TEST_F(BridgeTest, PayloadsThatAreNotUnderstoodAreRejectedOnTheErrorTopic) {
     StartWithBoard();
     board_->ClearRecord();

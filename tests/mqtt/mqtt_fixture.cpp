@@ -303,10 +303,12 @@ sim::BoardSimulator& MqttTest::Board(int com, sim::BoardOptions options) {
 
 Process& MqttTest::StartService(const std::string& node, const std::vector<int>& coms,
                                 const std::string& extraMqtt) {
-    std::string conf = "[service]\nlisten = 127.0.0.1:" + std::to_string(FreePort()) +
-                       "\n[mqtt]\nhost = 127.0.0.1:" + std::to_string(broker_.Port()) +
-                       "\nuser = service\npassword_file = " + dir_ + "/password\nnode = " + node +
-                       "\nkeepalive = 5\n" + extraMqtt + "\n";
+    httpPort_ = FreePort();
+    std::string conf =
+        "[service]\nallow_local_writes = true\nlisten = 127.0.0.1:" + std::to_string(httpPort_) +
+        "\n[mqtt]\nhost = 127.0.0.1:" + std::to_string(broker_.Port()) +
+        "\nuser = service\npassword_file = " + dir_ + "/password\nnode = " + node +
+        "\nkeepalive = 5\n" + extraMqtt + "\n";
     for (int com : coms)
         conf += "[board b" + std::to_string(com) + "]\nport = COM" + std::to_string(com) +
                 "\nbaud = 115200\n";
@@ -318,6 +320,28 @@ Process& MqttTest::StartService(const std::string& node, const std::vector<int>&
         std::map<std::string, std::string>{{"XDG_STATE_HOME", dir_ + "/state-" + node},
                                            {"XDG_RUNTIME_DIR", dir_}}));
     return *services_.back();
+}
+
+int HttpPut(uint16_t port, const std::string& target, const std::string& body) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return 0;
+    }
+    const std::string request = "PUT " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                                "Content-Type: application/json\r\nConnection: close\r\n" +
+                                "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                                body;
+    (void)!::write(fd, request.data(), request.size());
+    std::string answer;
+    char buf[1024];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) answer.append(buf, size_t(n));
+    ::close(fd);
+    return answer.size() > 12 ? std::atoi(answer.substr(9, 3).c_str()) : 0;
 }
 
 int MqttTest::CountFrames(const sim::BoardSimulator& board, uint8_t command) {

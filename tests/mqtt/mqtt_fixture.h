@@ -72,6 +72,9 @@ class Broker {
     std::unique_ptr<Process> process_;
 };
 
+// PUT with a JSON body on the service's HTTP API: the status (0 for no answer).
+int HttpPut(uint16_t port, const std::string& target, const std::string& body);
+
 struct Message {
     std::string topic;
     std::string payload;
@@ -121,6 +124,7 @@ class MqttTest : public ::testing::Test {
     static std::vector<uint8_t> RelayWrites(const sim::BoardSimulator& board);
 
     std::string dir_;
+    uint16_t httpPort_ = 0;  // of the service started last
     swb808::test::TempPortDir ports_;
     Broker broker_;
     std::map<int, std::unique_ptr<sim::BoardSimulator>> boards_;
