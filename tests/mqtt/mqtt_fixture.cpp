@@ -225,13 +225,14 @@ bool Client::Subscribe(const std::string& filter) {
     return changed_.wait_for(lock, 10s, [&] { return acked_ > before; });
 }
 
-bool Client::Publish(const std::string& topic, const std::string& payload, bool retain) {
+bool Client::Publish(const std::string& topic, const std::string& payload, bool retain, bool wait) {
     if (!Connected()) return false;
     std::unique_lock lock(mutex_);
     const int before = acked_;
     if (mosquitto_publish(mosq_, nullptr, topic.c_str(), int(payload.size()), payload.data(), 1,
                           retain) != MOSQ_ERR_SUCCESS)
         return false;
+    if (!wait) return true;
     return changed_.wait_for(lock, 10s, [&] { return acked_ > before; });
 }
 

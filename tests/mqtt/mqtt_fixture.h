@@ -39,6 +39,7 @@ class Process {
     bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout = 30s) const;
     std::string Log() const;
     void Signal(int sig);
+    pid_t Pid() const { return pid_; }
     int Wait(std::chrono::milliseconds timeout = 60s);  // exit status, or 128 + signal
 
   private:
@@ -90,8 +91,9 @@ class Client {
     bool Connected(std::chrono::milliseconds timeout = 10s);
     // Returns once the broker acknowledged the subscription.
     bool Subscribe(const std::string& filter);
-    // QoS 1; returns once the broker acknowledged it.
-    bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
+    // QoS 1; returns once the broker acknowledged it (or at once without `wait`).
+    bool Publish(const std::string& topic, const std::string& payload, bool retain = false,
+                 bool wait = true);
     // The first message on `topic` from the `from`-th received on (with `payload` when given).
     std::optional<Message> WaitFor(const std::string& topic,
                                    std::optional<std::string> payload = {}, std::size_t from = 0,
