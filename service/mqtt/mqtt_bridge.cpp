@@ -96,6 +96,8 @@ void MqttBridge::Start() {
                                 nullptr),
               "TLS files");
     Check(mosquitto_reconnect_delay_set(mosq_, 1, 30, true), "the reconnect delay");
+    // A state or an acknowledgement is a small packet: it must not wait for the last one's ACK.
+    Check(mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1), "TCP_NODELAY");
 
     // Subscribed before the boards are found, so that no state between falls through.
     subscription_ = boards_.Events().Subscribe([this](const HubEventPtr& e) { HubEvent(e); });

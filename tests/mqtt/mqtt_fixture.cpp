@@ -149,7 +149,7 @@ void Broker::Configure() {
     WriteText(dir_ + "/mosquitto.conf",
               "listener " + std::to_string(port_) + " 127.0.0.1\n" +
                   "allow_anonymous false\npassword_file " + passwords + "\nacl_file " + dir_ +
-                  "/acl\npersistence false\nuser root\nlog_dest stderr\n");
+                  "/acl\npersistence false\nuser root\nlog_dest stderr\nset_tcp_nodelay true\n");
     std::filesystem::permissions(passwords, std::filesystem::perms(0644));
 }
 
@@ -174,6 +174,7 @@ Client::Client(uint16_t port, const std::string& user, const std::string& id) {
     mosquitto_lib_init();
     mosq_ = mosquitto_new(id.c_str(), true, this);
     mosquitto_username_pw_set(mosq_, user.c_str(), kPassword);
+    mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(mosq_, [](mosquitto*, void* self, int rc) {
         auto* c = static_cast<Client*>(self);
         const std::lock_guard lock(c->mutex_);
