@@ -8,6 +8,7 @@
 
 #include <boost/asio/steady_timer.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -101,17 +102,32 @@ void MqttBridge::Start() {
 
     // Subscribed before the boards are found, so that no state between falls through.
     subscription_ = boards_.Events().Subscribe([this](const HubEventPtr& e) { HubEvent(e); });
+    Check(mosquitto_loop_start(mosq_), "the network thread");
+    FirstConnect(0);
+}
+
+// libmosquitto's loop reconnects a connection it once had, but not one whose first attempt
+// failed at once (a broker that is down, a name not resolved yet): those are retried here.
+void MqttBridge::FirstConnect(int failures) {
     const int rc = mosquitto_connect_async(mosq_, settings_.host.c_str(), settings_.EffectivePort(),
                                            settings_.keepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        // An unknown host or a broker that is down: the loop tries again with backoff.
-        const std::lock_guard lock(mutex_);
+    const std::lock_guard lock(mutex_);
+    if (rc == MOSQ_ERR_SUCCESS || stopped_) return;
+    if (!outageLogged_)
         LogWarning("mqtt: no broker at " + settings_.host + ":" +
                    std::to_string(settings_.EffectivePort()) + ": " + mosquitto_strerror(rc) +
                    "; retrying");
-        outageLogged_ = true;
-    }
-    Check(mosquitto_loop_start(mosq_), "the network thread");
+    outageLogged_ = true;
+    auto timer = std::make_shared<boost::asio::steady_timer>(
+        timers_, std::chrono::seconds(std::min(30, 1 << std::min(failures, 5))));
+    timer->async_wait([this, timer, failures](boost::system::error_code ec) {
+        if (ec) return;
+        {
+            const std::lock_guard stopping(mutex_);
+            if (stopped_) return;
+        }
+        FirstConnect(failures + 1);
+    });
 }
 
 void MqttBridge::Stop() {
@@ -143,7 +159,7 @@ void MqttBridge::OnConnect(mosquitto*, void* self, int rc) {
     const std::lock_guard lock(bridge->mutex_);
     if (!bridge->outageLogged_)
         LogWarning("mqtt: the broker refused the connection: " +
-                   std::string(mosquitto_connack_string(rc)) + "; retrying");
+                   std::string(mosquitto_connack_string(rc)) + " (check user, password and ACL)");
     bridge->outageLogged_ = true;
 }
 

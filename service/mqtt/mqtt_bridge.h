@@ -67,6 +67,7 @@ class MqttBridge {
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void OnPublish(mosquitto*, void* self, int mid);
 
+    void FirstConnect(int failures);  // then again after 1 s doubling to 30 s while it fails
     void Connected();
     void Message(const std::string& topic, const std::string& payload, bool retained);
     void Command(const std::string& topic, const std::string& payload);

@@ -196,6 +196,18 @@ TEST_F(BridgeTest, AfterABrokerRestartEverythingIsRepublishedAndNothingWritten) 
     EXPECT_EQ(RelayWrites(*board_), std::vector<uint8_t>{0x33});
 }
 
+TEST_F(BridgeTest, ABrokerThatIsNotUpYetIsWaitedFor) {
+    Board(3);
+    broker_.Stop();
+    Process& service = StartService("n1", {3});
+    ASSERT_TRUE(service.WaitForLog("online at 115200 Bd")) << service.Log();
+    broker_.Start();
+    Client client(broker_.Port(), "viewer", "test-late");
+    ASSERT_TRUE(client.Subscribe("swb808/#"));
+    EXPECT_TRUE(client.WaitFor(kB3 + "availability", "online", 0, 5s)) << service.Log();
+    EXPECT_TRUE(client.WaitFor(kB3 + "relays", "0"));
+}
+
 TEST_F(BridgeTest, DiscoveryDescribesTheBoardAndIsRepublishedWhenHomeAssistantComesOnline) {
     StartWithBoard();
     const std::string topic = "homeassistant/device/swb808_n1_b3/config";
