@@ -75,6 +75,9 @@ void ReadConfigFile(const std::string& path, ServiceConfig& config) {
         config.clientBacklog =
             Number<std::size_t>(text("event_backlog"), 1, 100000, "event_backlog");
     ini.endGroup();
+    ini.beginGroup("mqtt");
+    for (const QString& key : ini.childKeys()) SetMqttKey(key.toStdString(), text(key.toUtf8().constData()), config.mqtt);
+    ini.endGroup();
     for (const QString& group : ini.childGroups()) {
         if (!group.startsWith("board")) continue;
         ini.beginGroup(group);
@@ -93,6 +96,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     std::string configFile;
     std::vector<std::string> ports;
     std::string listen;
+    std::string mqtt;
     int baud = 0;
     std::size_t i = 0;
     const auto value = [&](const std::string& option) -> std::string {
@@ -134,6 +138,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.config.tlsCert = value(a);
         else if (a == "--tls-key")
             cl.config.tlsKey = value(a);
+        else if (a == "--mqtt")
+            mqtt = value(a);
         else if (a == "--allow-local-writes")
             cl.config.allowLocalWrites = true;
         else
@@ -152,6 +158,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!fromLine.tlsKey.empty()) cl.config.tlsKey = fromLine.tlsKey;
     cl.config.allowLocalWrites = cl.config.allowLocalWrites || fromLine.allowLocalWrites;
     if (!listen.empty()) ParseListen(listen, cl.config);
+    if (!mqtt.empty()) ParseMqttAddress(mqtt, cl.config.mqtt);
+    FinishMqttSettings(cl.config.mqtt);
     if (!ports.empty()) {
         cl.config.boards.clear();
         for (const auto& p : ports) cl.config.boards.push_back({{}, ParsePort(p), baud});
@@ -174,6 +182,7 @@ std::string UsageText() {
     return "usage: swb808d [--port PORT]... [--baud N] [--listen ADDR:PORT] [--config FILE]\n"
            "               [--tokens FILE] [--tls-cert FILE --tls-key FILE] "
            "[--allow-local-writes]\n"
+           "               [--mqtt HOST:PORT]\n"
            "       swb808d token add NAME --role viewer|operator|admin [--tokens FILE]\n";
 }
 

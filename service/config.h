@@ -8,6 +8,7 @@
 //     tokens = /etc/swb808/tokens
 //     tls_cert = ...            tls_key = ...
 //     allow_local_writes = false
+//     [mqtt]                    (a broker: see mqtt_settings.h)
 //     [board lab1]              (every section "board ..." is a board; the rest is its name)
 //     port = /dev/serial/by-id/usb-...
 //     baud = 115200             (optional: tried first)
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "connection/port_ref.h"
+#include "service/mqtt/mqtt_settings.h"
 
 namespace swb808::service {
 
@@ -41,6 +43,7 @@ struct ServiceConfig {
     std::size_t queueLimit = 16;      // requests waiting per board
     std::size_t ringSize = 4096;      // events kept for Last-Event-ID
     std::size_t clientBacklog = 512;  // events queued for one slow event client
+    MqttSettings mqtt;                // [mqtt], --mqtt HOST:PORT
 };
 
 class ConfigError : public std::runtime_error {

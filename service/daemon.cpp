@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "service/access.h"
@@ -16,6 +17,7 @@
 #include "service/known_boards.h"
 #include "service/log.h"
 #include "service/metrics.h"
+#include "service/mqtt/mqtt_bridge.h"
 #include "service/router.h"
 #include "service/static_assets.h"
 #include "service/systemd_notify.h"
@@ -101,6 +103,16 @@ int RunDaemon(const ServiceConfig& config) {
     net::steady_timer watchdog(io);
     if (const auto period = WatchdogPeriod()) KeepWatchdog(watchdog, *period / 2);
 
+    std::optional<MqttBridge> mqtt;
+    if (config.mqtt.Enabled()) {
+        try {
+            mqtt.emplace(config.mqtt, boards, io);
+            mqtt->Start();
+        } catch (const std::exception& e) {
+            LogError(e.what());
+            return 1;
+        }
+    }
     boards.Start();
     std::thread loop([&io] { io.run(); });
     NotifyReady();
@@ -110,6 +122,7 @@ int RunDaemon(const ServiceConfig& config) {
             "): the commands on the wire are finished first");
     NotifyStopping();
     net::post(io, [&server] { server.Stop(); });
+    if (mqtt) mqtt->Stop();
     boards.Stop();  // the HTTP loop keeps running meanwhile, so their answers still go out
     io.stop();
     loop.join();
