@@ -11,7 +11,6 @@
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "protocol/board_facts.h"
-#include "protocol/paced_wait.h"
 
 namespace swb808::cli {
 
@@ -68,7 +67,7 @@ ExitStatus RunWatch(const Request& request, Output& out) {
     if (!link.ReadInputs())
         throw CliFailure(ExitStatus::NoBoard,
                          "no answer to the input read on " + WhereText(link.Target(), link.Baud()));
-    state = link.Protocol().OptoState;
+    state = link.Records().inputs;
     PrintState(link, out, *state, std::nullopt);
     if (!out.Json())
         out.Warn("watching " + WhereText(link.Target(), link.Baud()) + "; Ctrl-C ends");
@@ -80,8 +79,7 @@ ExitStatus RunWatch(const Request& request, Output& out) {
                               : Clock::time_point::max();
     try {
         while (Clock::now() < deadline && (!request.count || changes < *request.count)) {
-            PacedWait(kTurnMs);
-            link.ThrowIfLineLost();
+            link.Wait(kTurnMs);
             // A reader that went away ends the watch now, not at the next change.
             if (out.ReaderGone()) return ExitStatus::Done;
         }

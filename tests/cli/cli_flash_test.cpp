@@ -96,7 +96,7 @@ TEST_F(CliFlash, ALostLineIsExitThreeInInfoAndFlash) {
     {
         SimProcess& board = Board(4, {"--baud", "115200"});
         auto flash = Start({"--port", "COM4", "--baud", "115200", "flash", image});
-        ASSERT_TRUE(flash->WaitForOutput("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
+        ASSERT_TRUE(flash->WaitForError("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
         board.Command("quit");
         const CtlResult r = flash->Finish(30s);
         EXPECT_EQ(r.status, 3) << r.err;

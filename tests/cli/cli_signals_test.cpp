@@ -40,7 +40,7 @@ TEST_F(CliSignals, HangUpTermAndABrokenPipeDuringTheBlocksLetTheTransferFinish) 
         for (int i = 0; i < 100 && board.Status().find("mode firmware") == std::string::npos; ++i)
             std::this_thread::sleep_for(50ms);
         auto flash = Start({"--port", "COM3", "--baud", "115200", "flash", image});
-        ASSERT_TRUE(flash->WaitForOutput("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
+        ASSERT_TRUE(flash->WaitForError("/96 blocks 10%", 30s)) << flash->Out() << flash->Err();
         if (c.signal != 0)
             flash->Signal(c.signal);
         else
