@@ -73,7 +73,9 @@ void WaitForInput(BoardLink& link, const Request& request, QJsonObject& document
     const InputWait wait = *request.waitInput;
     const uint8_t bit = uint8_t(1u << (wait.input - 1));
     uint8_t state = 0;
-    link.View().onInputs = [&state](uint8_t mask) { state = mask; };
+    BoardEvents::Subscription subscription = link.Api().Subscribe([&state](const BoardEvent& e) {
+        if (e.kind == BoardEventKind::InputChange) state = e.inputs;
+    });
     link.ListenForInputChanges();
     if (!link.ReadInputs())
         throw CliFailure(ExitStatus::NoBoard, "no answer to the input read on " + Where(link));
@@ -85,7 +87,7 @@ void WaitForInput(BoardLink& link, const Request& request, QJsonObject& document
                               : Clock::time_point::max();
     const bool reached =
         link.WaitUntil([&] { return ((state & bit) != 0) == wait.active; }, deadline);
-    link.View().onInputs = nullptr;
+    subscription.Reset();
     document["inputs"] = state;
     document["inputs_active"] = BitNumbers(state);
     document["input_reached"] = reached;

@@ -26,13 +26,9 @@ namespace swb808::cli {
 // What the tool listens to of a session.
 class LinkView : public SessionView {
   public:
-    std::function<void(uint8_t)> onInputs;
     std::function<void(int, int)> onBlocks;
     std::function<void(const std::string&)> onStatus;
 
-    void InputsShown(uint8_t mask) override {
-        if (onInputs) onInputs(mask);
-    }
     void BlocksDone(int done, int count) override {
         if (onBlocks) onBlocks(done, count);
     }
@@ -81,7 +77,7 @@ class BoardLink {
     // `rates` (the one it most likely restarts at first). False when it did not answer.
     bool Reset(const std::vector<int>& rates);
 
-    // From now on the board's input-change frames reach View().onInputs. Before a read, so
+    // From now on the board's input-change frames come as events. Before a read, so
     // that no change between the read and the listening is missed.
     void ListenForInputChanges();
     // Runs the session's events until `done` or `deadline`; false at the deadline.
