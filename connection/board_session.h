@@ -105,8 +105,7 @@ class BoardSession {
     const std::optional<OpenFailure>& LastOpenFailure() const { return lastOpenFailure_; }
 
     // The window's port and protocol objects, for the names the window gives them
-    // (SWBComPort, Protocol). Also used by cli/ until it moves onto Board: remove that use
-    // then; nothing else may drive the port past the session.
+    // (SWBComPort, Protocol); nothing else may drive the port past the session.
     TSerialPort& Port() { return port_; }
     const TSerialPort& Port() const { return port_; }
     TSWB808Protocol& Protocol() { return protocol_; }
