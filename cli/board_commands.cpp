@@ -47,13 +47,13 @@ std::string Where(BoardLink& link) {
 
 QJsonObject RelaysDocument(BoardLink& link) {
     QJsonObject o = PortJson(link.Target(), link.Baud());
-    o["relays"] = link.Protocol().RelayState;
-    o["relays_on"] = BitNumbers(link.Protocol().RelayState);
+    o["relays"] = link.Records().relays;
+    o["relays_on"] = BitNumbers(link.Records().relays);
     return o;
 }
 
 std::string RelaysText(BoardLink& link) {
-    const uint8_t mask = link.Protocol().RelayState;
+    const uint8_t mask = link.Records().relays;
     return link.Target().Name() + ": relays " + HexByte(mask) + " (on: " + BitNumbersText(mask) +
            ")";
 }
@@ -73,11 +73,13 @@ void WaitForInput(BoardLink& link, const Request& request, QJsonObject& document
     const InputWait wait = *request.waitInput;
     const uint8_t bit = uint8_t(1u << (wait.input - 1));
     uint8_t state = 0;
-    link.View().onInputs = [&state](uint8_t mask) { state = mask; };
+    BoardEvents::Subscription subscription = link.Api().Subscribe([&state](const BoardEvent& e) {
+        if (e.kind == BoardEventKind::InputChange) state = e.inputs;
+    });
     link.ListenForInputChanges();
     if (!link.ReadInputs())
         throw CliFailure(ExitStatus::NoBoard, "no answer to the input read on " + Where(link));
-    state = link.Protocol().OptoState;
+    state = link.Records().inputs;
     using Clock = std::chrono::steady_clock;
     const auto deadline = request.timeoutS
                               ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -85,7 +87,7 @@ void WaitForInput(BoardLink& link, const Request& request, QJsonObject& document
                               : Clock::time_point::max();
     const bool reached =
         link.WaitUntil([&] { return ((state & bit) != 0) == wait.active; }, deadline);
-    link.View().onInputs = nullptr;
+    subscription.Reset();
     document["inputs"] = state;
     document["inputs_active"] = BitNumbers(state);
     document["input_reached"] = reached;
@@ -108,26 +110,24 @@ void PrintInputReached(BoardLink& link, const Request& request, Output& out) {
 ExitStatus RunInfo(const Request& request, Output& out) {
     FoundBoard found = Find(request, out, Presence::Query, true);
     BoardLink& link = *found.link;
-    const TSWB808Protocol& p = link.Protocol();
+    const BoardRecords r = link.Records();
     QJsonObject o = PortJson(link.Target(), link.Baud());
-    o["firmware"] = BoardText(p.FirmwareVersion);
-    PutIdentity(o, p.DeviceId);
-    o["relays"] = p.RelayState;
-    o["relays_on"] = BitNumbers(p.RelayState);
-    o["inputs"] = p.OptoState;
-    o["inputs_active"] = BitNumbers(p.OptoState);
-    o["supply"] = SupplyJson(p.VccRaw);
-    o["config"] = ConfigJson(p.DeviceConfig);
+    o["firmware"] = BoardText(r.firmwareVersion);
+    PutIdentity(o, r.deviceId);
+    o["relays"] = r.relays;
+    o["relays_on"] = BitNumbers(r.relays);
+    o["inputs"] = r.inputs;
+    o["inputs_active"] = BitNumbers(r.inputs);
+    o["supply"] = SupplyJson(r.vccRaw);
+    o["config"] = ConfigJson(r.config);
     out.Document(o);
     out.Text("board:        " + Where(link));
-    out.Text("firmware:     " + BoardTextUtf8(p.FirmwareVersion));
-    out.Text("identity:     " + IdentityText(p.DeviceId));
-    out.Text("relays:       " + HexByte(p.RelayState) + " (on: " + BitNumbersText(p.RelayState) +
-             ")");
-    out.Text("inputs:       " + HexByte(p.OptoState) + " (active: " + BitNumbersText(p.OptoState) +
-             ")");
-    out.Text("supply:       " + SupplyText(p.VccRaw));
-    out.Text(ConfigText(p.DeviceConfig));
+    out.Text("firmware:     " + BoardTextUtf8(r.firmwareVersion));
+    out.Text("identity:     " + IdentityText(r.deviceId));
+    out.Text("relays:       " + HexByte(r.relays) + " (on: " + BitNumbersText(r.relays) + ")");
+    out.Text("inputs:       " + HexByte(r.inputs) + " (active: " + BitNumbersText(r.inputs) + ")");
+    out.Text("supply:       " + SupplyText(r.vccRaw));
+    out.Text(ConfigText(r.config));
     Remember(link, out);
     return ExitStatus::Done;
 }
@@ -136,7 +136,7 @@ ExitStatus RunRelay(const Request& request, Output& out) {
     FoundBoard found = Find(request, out, Presence::Relays, false);
     BoardLink& link = *found.link;
     const uint8_t bits = request.relayBits;
-    uint8_t mask = link.Protocol().RelayState;
+    uint8_t mask = link.Records().relays;
     switch (request.action) {
         case RelayAction::On:
             mask |= bits;
@@ -174,7 +174,7 @@ ExitStatus RunRelays(const Request& request, Output& out) {
 ExitStatus RunInputs(const Request& request, Output& out) {
     FoundBoard found = Find(request, out, Presence::Inputs, true);
     BoardLink& link = *found.link;
-    const uint8_t mask = link.Protocol().OptoState;
+    const uint8_t mask = link.Records().inputs;
     QJsonObject o = PortJson(link.Target(), link.Baud());
     o["inputs"] = mask;
     o["inputs_active"] = BitNumbers(mask);
@@ -189,9 +189,9 @@ ExitStatus RunSupply(const Request& request, Output& out) {
     FoundBoard found = Find(request, out, Presence::Supply, true);
     BoardLink& link = *found.link;
     QJsonObject o = PortJson(link.Target(), link.Baud());
-    o["supply"] = SupplyJson(link.Protocol().VccRaw);
+    o["supply"] = SupplyJson(link.Records().vccRaw);
     out.Document(o);
-    out.Text(link.Target().Name() + ": supply " + SupplyText(link.Protocol().VccRaw));
+    out.Text(link.Target().Name() + ": supply " + SupplyText(link.Records().vccRaw));
     Remember(link, out);
     return ExitStatus::Done;
 }
@@ -200,10 +200,10 @@ ExitStatus RunConfig(const Request& request, Output& out) {
     FoundBoard found = Find(request, out, Presence::Config, true);
     BoardLink& link = *found.link;
     QJsonObject o = PortJson(link.Target(), link.Baud());
-    o["config"] = ConfigJson(link.Protocol().DeviceConfig);
+    o["config"] = ConfigJson(link.Records().config);
     out.Document(o);
     out.Text("board:        " + Where(link));
-    out.Text(ConfigText(link.Protocol().DeviceConfig));
+    out.Text(ConfigText(link.Records().config));
     Remember(link, out);
     return ExitStatus::Done;
 }
@@ -213,7 +213,7 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
     FoundBoard found =
         Find(request, out, request.resetAfter ? Presence::Query : Presence::Config, false);
     std::unique_ptr<BoardLink> link = std::move(found.link);
-    const std::array<uint8_t, 6> c = link->Protocol().DeviceConfig;
+    const std::array<uint8_t, 6> c = link->Records().config;
 
     int baudIndex = c[0];
     if (request.newBaud) baudIndex = *board::RateIndex(*request.newBaud);
@@ -235,7 +235,7 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
     }
     const bool keep = request.keepRelays.value_or((c[5] & kCfgKeepRelays) != 0);
     link->WriteConfig(ConfigValues{baudIndex, errorDelay, retryDelay, keep, retryOff, errorOff});
-    const std::array<uint8_t, 6> written = link->Protocol().DeviceConfig;
+    const std::array<uint8_t, 6> written = link->Records().config;
     if (request.resetAfter) ResetAndFind(*link, *board::RateOfIndex(baudIndex));
     QJsonObject o = PortJson(link->Target(), link->Baud());
     o["config"] = ConfigJson(written);
@@ -253,7 +253,7 @@ ExitStatus RunReset(const Request& request, Output& out) {
     std::unique_ptr<BoardLink> link = std::move(found.link);
     ResetAndFind(*link, link->Baud());
     QJsonObject o = PortJson(link->Target(), link->Baud());
-    o["firmware"] = BoardText(link->Protocol().FirmwareVersion);
+    o["firmware"] = BoardText(link->Records().firmwareVersion);
     out.Document(o);
     out.Text("restarted; found at " + Where(*link));
     Remember(*link, out);

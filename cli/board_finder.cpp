@@ -50,8 +50,7 @@ FoundBoard TryPort(const PortTarget& port, const std::vector<std::vector<int>>& 
         TraceScan(*link, trace);
         if (rates.size() == 1 && trace) trace("trying " + port.Name() + AtRates(rates));
         if (rates.size() == 1 && presence != Presence::Query) {
-            link->Open(rates.front());
-            link->Wake();
+            link->Attach(rates.front());
             if (ConfirmPresence(*link, presence)) return {std::move(link), false};
         } else if (link->Connect(rates)) {
             return {std::move(link), true};
@@ -66,8 +65,8 @@ void ProbePort(PortProbe& probe, const std::vector<int>& rates, const Notice& tr
         TraceScan(link, trace);
         if (rates.size() == 1 && trace) trace("trying " + probe.port.Name() + AtRates(rates));
         if (!link.Connect(rates)) return;
-        probe.hit = SearchHit{probe.port, link.Baud(), link.Protocol().FirmwareVersion,
-                              link.Protocol().DeviceId};
+        probe.hit = SearchHit{probe.port, link.Baud(), link.Records().firmwareVersion,
+                              link.Records().deviceId};
     } catch (const CliFailure& f) {
         probe.error = f.what();
     } catch (const Interrupted&) {

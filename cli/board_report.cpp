@@ -27,7 +27,8 @@ double ThreeDecimals(double v) {
 QJsonObject PortJson(const PortTarget& port, int baud) {
     QJsonObject o;
     o["port"] = port.com > 0 ? QJsonValue(QString("COM%1").arg(port.com)) : QJsonValue();
-    o["device"] = port.IsSet() ? QJsonValue(QString::fromStdString(port.device)) : QJsonValue();
+    o["device"] =
+        port.IsSet() ? QJsonValue(QString::fromStdString(port.DevicePath())) : QJsonValue();
     o["baud"] = baud > 0 ? QJsonValue(baud) : QJsonValue(QJsonValue::Null);
     return o;
 }

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "connection/result.h"
+
 namespace swb808::cli {
 
 enum class ExitStatus : int {
@@ -28,5 +30,20 @@ class CliFailure : public std::runtime_error {
   private:
     ExitStatus status_;
 };
+
+// The status for an error of the board's API.
+constexpr ExitStatus ExitStatusOf(BoardErrc code) {
+    switch (code) {
+        case BoardErrc::NoAnswer:
+        case BoardErrc::OtherBoard:
+            return ExitStatus::NoBoard;
+        case BoardErrc::BadArgument:
+            return ExitStatus::Usage;
+        case BoardErrc::Stopped:
+            return ExitStatus::Interrupted;
+        default:
+            return ExitStatus::PortError;  // the port or its line
+    }
+}
 
 }  // namespace swb808::cli

@@ -50,7 +50,7 @@ std::string BlockText(int block) {
 
 // The port a bootloader search ended on; unset while none is open.
 PortTarget SearchedPort(BoardLink& link) {
-    return TargetOf(link.Session().OpenedPortRef());
+    return TargetOf(link.Api().OpenedPort());
 }
 
 // The rates to look for a restarted board at, the likeliest first: the firmware restarts at
@@ -77,15 +77,14 @@ int AwaitRestartedBoard(BoardOutcome& o) {
         for (int rate : rates) {
             if (std::chrono::steady_clock::now() >= deadline) return 0;
             try {
-                link.Open(rate);
-                link.Wake();
-                if (link.ReadVersion()) {
-                    o.newVersion = link.Protocol().FirmwareVersion;
+                link.Attach(rate);
+                if (auto version = link.ReadVersion()) {
+                    o.newVersion = std::move(*version);
                     return rate;
                 }
             } catch (const CliFailure&) {
                 // Away for a moment, as a USB adapter may be while the board restarts.
-                PacedWait(kRetryMs);
+                (void)link.Api().Wait(kRetryMs);
             }
         }
     }
@@ -142,11 +141,11 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
             }
             outcome.port = link->Target();
             outcome.baud = link->Baud();
-            outcome.oldVersion = link->Protocol().FirmwareVersion;
+            outcome.oldVersion = link->Records().firmwareVersion;
         }
         outcome.bootloader = request.bootloader;
 
-        FirmwareTransfer transfer(link->Session());
+        FirmwareTransfer transfer(link->Api().Session());
         int done = 0;
         link->View().onBlocks = [&](int blocks, int) {
             done = blocks;
@@ -167,7 +166,7 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
             result = transfer.Run(image, searchPorts.empty() ? AllComPorts() : searchPorts);
         } catch (const Interrupted&) {
             if (!transfer.SendingBlocks() && done == 0) throw;
-            result = FlashResult{FlashOutcome::Aborted, done, link->Session().OpenedPortRef()};
+            result = FlashResult{FlashOutcome::Aborted, done, link->Api().OpenedPort()};
         }
         if (request.bootloader) {
             outcome.port = TargetOf(result.port);
@@ -178,7 +177,7 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
             case FlashOutcome::Complete:
                 break;
             case FlashOutcome::NoLoader: {
-                const auto failure = link->Session().LastOpenFailure();
+                const auto failure = link->Api().Session().LastOpenFailure();
                 outcome.status = ExitStatus::NoBoard;
                 outcome.port = {};
                 outcome.error = "no bootloader answered on " +
@@ -205,7 +204,7 @@ void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice
                     outcome.status = ExitStatus::PortError;
                     outcome.error = "line lost after " + std::to_string(result.blocksDone) +
                                     " of " + std::to_string(kBlocks) +
-                                    " blocks: " + link->Port().LineLostText() + kNeedsBootloader;
+                                    " blocks: " + link->Api().LineLostText() + kNeedsBootloader;
                     break;
                 }
                 outcome.status = ExitStatus::TransferFailed;

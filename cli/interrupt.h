@@ -1,6 +1,6 @@
 #pragma once
 
-// Ctrl-C for a tool whose waits all run through PacedWait: the signal handler only counts,
+// Ctrl-C for a tool whose waits all run the thread's event pump: the signal handler only counts,
 // and every wait turn looks at the count. Outside a block transfer the first Ctrl-C ends the
 // command at once (the wait throws Interrupted, the port object closes the port as it
 // unwinds); inside one, the first only warns and the second aborts.

@@ -35,15 +35,15 @@ bool ParseComName(const std::string& text, int* com) {
 
 std::string PortTarget::Name() const {
     if (com <= 0) return device;
-    return "COM" + std::to_string(com) + " (" + device + ")";
+    return PortRef::Name() + " (" + DevicePath() + ")";
 }
 
 PortTarget TargetOf(const PortRef& ref) {
-    return ref.com > 0 ? ComTarget(ref.com) : PortTarget{0, ref.device};
+    return ref.com > 0 ? ComTarget(ref.com) : PortTarget{PortRef::Device(ref.device)};
 }
 
 PortTarget ComTarget(int com) {
-    return PortTarget{com, ComDevicePath(com)};
+    return PortTarget{PortRef::Com(com)};
 }
 
 std::vector<PortTarget> AllComTargets() {
@@ -66,10 +66,10 @@ PortTarget ParsePortTarget(const std::string& text) {
     if (wanted.empty()) throw CliFailure(ExitStatus::PortError, text + " does not exist");
     for (int n = kFirstCom; n <= kLastCom; ++n) {
         const std::string device = ComDevicePath(n);
-        if (device == text || CanonicalDevice(device) == wanted) return PortTarget{n, device};
+        if (device == text || CanonicalDevice(device) == wanted) return ComTarget(n);
     }
     // Kept as given: a /dev/serial/by-id name stays right when the adapter moves.
-    return PortTarget{0, text};
+    return PortTarget{PortRef::Device(text)};
 }
 
 }  // namespace swb808::cli

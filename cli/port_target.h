@@ -1,7 +1,7 @@
 #pragma once
 
 // Which port a command talks to: a COM number of the window's table (SWB808_PORT_DIR
-// included) and the device it maps to, or a device outside the table named by its path.
+// included), or a device outside the table named by its path.
 
 #include <string>
 #include <vector>
@@ -13,15 +13,13 @@ namespace swb808::cli {
 inline constexpr int kFirstCom = 1;
 inline constexpr int kLastCom = 16;
 
-struct PortTarget {
-    int com = 0;  // 0: `device` is outside the COM table
-    std::string device;
-
-    bool IsSet() const { return !device.empty(); }
+// A port reference as the tool names it. COM n is held by its number alone (the device is
+// looked up in the table), a device outside the table by its path.
+struct PortTarget : PortRef {
     // "COM3 (/dev/ttyUSB0)", the form every message names a port in; a device outside the
     // table by its path alone.
     std::string Name() const;
-    PortRef Ref() const { return com > 0 ? PortRef::Com(com) : PortRef::Device(device); }
+    const PortRef& Ref() const { return *this; }
     bool operator==(const PortTarget&) const = default;
 };
 

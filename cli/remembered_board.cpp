@@ -99,9 +99,9 @@ std::optional<RememberedBoard> parse(const QByteArray& text) {
     if (device.empty() || device.front() != '/') return std::nullopt;
     // The COM table may have changed (another SWB808_PORT_DIR): the device decides, and one
     // outside the table is remembered by its path alone.
-    PortTarget target{0, device};
+    PortTarget target{PortRef::Device(device)};
     for (const PortTarget& t : AllComTargets())
-        if (t.device == device) target = t;
+        if (t.DevicePath() == device) target = t;
     RememberedBoard found{target, board::RateIndex(baud) ? baud : 0, {}};
     for (const QJsonValue& v : o.value("rates").toArray()) {
         const std::string d = v.toObject().value("device").toString().toStdString();
@@ -121,7 +121,7 @@ QByteArray serialize(const RememberedBoard& board) {
     QJsonObject o;
     o["port"] =
         board.port.com > 0 ? QJsonValue(QString("COM%1").arg(board.port.com)) : QJsonValue();
-    o["device"] = QString::fromStdString(board.port.device);
+    o["device"] = QString::fromStdString(board.port.DevicePath());
     o["baud"] = board.baud;
     QJsonArray rates;
     for (const auto& [device, baud] : board.rates)
@@ -199,7 +199,7 @@ bool replaceFile(int dirFd, const QByteArray& text, const std::string& shown, st
 int RememberedBoard::RateAt(const PortTarget& target) const {
     if (target == port) return baud;
     for (const auto& [device, rate] : rates)
-        if (device == target.device) return rate;
+        if (device == target.DevicePath()) return rate;
     return 0;
 }
 
@@ -256,10 +256,10 @@ bool SaveRememberedBoard(const RememberedBoard& board, std::string& why) {
     }
 
     RememberedBoard next{board.port, board.baud, {}};
-    if (board.baud > 0) next.rates.emplace_back(board.port.device, board.baud);
+    if (board.baud > 0) next.rates.emplace_back(board.port.DevicePath(), board.baud);
     if (const auto old = current.text ? parse(*current.text) : std::nullopt)
         for (const auto& r : old->rates)
-            if (r.first != board.port.device && next.rates.size() < kMaxRates)
+            if (r.first != board.port.DevicePath() && next.rates.size() < kMaxRates)
                 next.rates.push_back(r);
     const QByteArray text = serialize(next);
     // A script that switches relays in a loop need not rewrite the same file each time.

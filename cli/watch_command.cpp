@@ -1,6 +1,7 @@
 // watch: the inputs now, then one line per input change the board reports on its own (frame
 // C1 B2 E1 ...).
 
+#include <QDateTime>
 #include <QJsonObject>
 
 #include <chrono>
@@ -10,8 +11,8 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
+#include "frontend/board_event_json.h"
 #include "protocol/board_facts.h"
-#include "protocol/paced_wait.h"
 
 namespace swb808::cli {
 
@@ -19,19 +20,32 @@ namespace {
 
 constexpr int kTurnMs = 10;
 
+QString LocalTime(std::chrono::system_clock::time_point time) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch());
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms.count());
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
 // One line of the watch: the state, and what changed (nothing on the first line).
-void PrintState(BoardLink& link, Output& out, uint8_t state, std::optional<uint8_t> changed) {
-    const QString time = TimeNow();
-    QJsonObject o = PortJson(link.Target(), link.Baud());
-    o["time"] = time;
-    o["inputs"] = state;
-    o["inputs_active"] = BitNumbers(state);
-    o["changed"] = changed ? BitNumbers(*changed) : QJsonArray();
-    o["initial"] = !changed;
-    out.JsonLine(o);
-    out.Text(time.toStdString() + "  " + WhereText(link.Target(), link.Baud()) + "  inputs " +
-             HexByte(state) + " (active: " + BitNumbersText(state) + ")" +
-             (changed ? "  changed: " + BitNumbersText(*changed) : std::string("  now")));
+void PrintState(BoardLink& link, Output& out, const BoardEvent& event,
+                std::optional<uint8_t> changed) {
+    out.JsonLine(InputWatchJson(event, changed));
+    out.Text(LocalTime(event.time).toStdString() + "  " + WhereText(link.Target(), link.Baud()) +
+             "  inputs " + HexByte(event.inputs) + " (active: " + BitNumbersText(event.inputs) +
+             ")" + (changed ? "  changed: " + BitNumbersText(*changed) : std::string("  now")));
+}
+
+// The state read at the start, as an event of its own (none of the board's stream: seq 0).
+BoardEvent ReadState(BoardLink& link, uint8_t inputs) {
+    BoardEvent e;
+    e.time = std::chrono::system_clock::now();
+    e.kind = BoardEventKind::InputChange;
+    if (const auto id = link.Api().Identity()) e.board = id->key;
+    e.port = link.Ref();
+    e.baud = link.Baud();
+    e.inputs = inputs;
+    e.relays = link.Records().relays;
+    return e;
 }
 
 }  // namespace
@@ -53,23 +67,24 @@ ExitStatus RunWatch(const Request& request, Output& out) {
     // Listening first, then the state read: a change in between is seen, not lost.
     std::optional<uint8_t> state;
     int changes = 0;
-    link.View().onInputs = [&](uint8_t next) {
+    const BoardEvents::Subscription subscription = link.Api().Subscribe([&](const BoardEvent& e) {
+        if (e.kind != BoardEventKind::InputChange) return;
         if (!state) {
-            state = next;  // before the first line: the read below tells it
+            state = e.inputs;  // before the first line: the read below tells it
             return;
         }
-        const uint8_t changed = uint8_t(next ^ *state);
-        state = next;
+        const uint8_t changed = uint8_t(e.inputs ^ *state);
+        state = e.inputs;
         if (changed == 0 || (request.count && changes >= *request.count)) return;
         ++changes;
-        PrintState(link, out, next, changed);
-    };
+        PrintState(link, out, e, changed);
+    });
     link.ListenForInputChanges();
     if (!link.ReadInputs())
         throw CliFailure(ExitStatus::NoBoard,
                          "no answer to the input read on " + WhereText(link.Target(), link.Baud()));
-    state = link.Protocol().OptoState;
-    PrintState(link, out, *state, std::nullopt);
+    state = link.Records().inputs;
+    PrintState(link, out, ReadState(link, *state), std::nullopt);
     if (!out.Json())
         out.Warn("watching " + WhereText(link.Target(), link.Baud()) + "; Ctrl-C ends");
 
@@ -80,8 +95,7 @@ ExitStatus RunWatch(const Request& request, Output& out) {
                               : Clock::time_point::max();
     try {
         while (Clock::now() < deadline && (!request.count || changes < *request.count)) {
-            PacedWait(kTurnMs);
-            link.ThrowIfLineLost();
+            link.Wait(kTurnMs);
             // A reader that went away ends the watch now, not at the next change.
             if (out.ReaderGone()) return ExitStatus::Done;
         }

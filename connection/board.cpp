@@ -6,6 +6,7 @@
 #include "connection/board_session.h"
 #include "protocol/board_text.h"
 #include "protocol/device_records.h"
+#include "protocol/paced_wait.h"
 #include "serial/serial_errors.h"
 
 namespace swb808 {
@@ -200,6 +201,17 @@ Result<ConfigRecord> Board::ReadConfig() {
     return *r;
 }
 
+Result<std::string> Board::ReadVersion() {
+    if (auto ready = Ready(); !ready) return Failure{ready.error()};
+    auto r = session_.ReadVersion();
+    if (auto done = Finish(r.has_value(), "the version read"); !done) return Failure{done.error()};
+    return std::move(*r);
+}
+
+BoardRecords Board::Records() const {
+    return session_.Records();
+}
+
 Result<void> Board::WriteRelays(uint8_t mask) {
     if (auto ready = Ready(); !ready) return ready;
     session_.WriteRelays(mask);
@@ -231,6 +243,26 @@ Result<void> Board::WriteConfig(const ConfigValues& values) {
 Result<void> Board::CheckLine() {
     const std::string lost = session_.LoseVanishedLine();
     if (!lost.empty()) return Fail(BoardErrc::LineLost, lost);
+    return {};
+}
+
+Result<void> Board::Wait(int ms) {
+    PacedWait(ms);
+    return CheckLine();
+}
+
+std::string Board::LineLostText() const {
+    const TSerialPort& port = session_.Port();
+    return port.LineLost() ? port.LineLostText() : std::string();
+}
+
+PortRef Board::OpenedPort() const {
+    return session_.OpenedPortRef();
+}
+
+Result<void> Board::ListenForInputChanges() {
+    if (auto ready = Ready(); !ready) return ready;
+    session_.ListenForInputChanges();
     return {};
 }
 

@@ -84,6 +84,11 @@ class Board {
     Result<uint8_t> ReadInputs();
     Result<SupplyReading> ReadSupply();
     Result<ConfigRecord> ReadConfig();
+    // The firmware version alone (raw 8-bit characters), e.g. to see what a restarted board
+    // runs.
+    Result<std::string> ReadVersion();
+    // The records as the last query or single reads left them, without going to the wire.
+    BoardRecords Records() const;
 
     // --- Writes: the board confirms none; a lost line is reported. ---
     Result<void> WriteRelays(uint8_t mask);
@@ -99,7 +104,19 @@ class Board {
     // a Lost event published); nothing when no port is open.
     Result<void> CheckLine();
 
+    // Waits `ms` while the owner thread's events run (input changes arrive as events, the
+    // line check runs), then CheckLine.
+    Result<void> Wait(int ms);
+    // Why the line was lost, the serial layer's words; kept after the board was let go,
+    // empty when the last open port's line was fine.
+    std::string LineLostText() const;
+    // The port the session has open, or a loader search ended on; unset when none.
+    PortRef OpenedPort() const;
+
     // --- Events ---
+    // Input-change frames are reported as events also while only attached (an Open's board
+    // already reports them). Before a read, so that no change in between is missed.
+    Result<void> ListenForInputChanges();
     [[nodiscard]] BoardEvents::Subscription Subscribe(BoardEvents::Callback callback);
 
     // --- Flashing ---

@@ -105,9 +105,9 @@ class BoardSession {
     const std::optional<OpenFailure>& LastOpenFailure() const { return lastOpenFailure_; }
 
     // The window's port and protocol objects, for the names the window gives them
-    // (SWBComPort, Protocol). Also used by cli/ until it moves onto Board: remove that use
-    // then; nothing else may drive the port past the session.
+    // (SWBComPort, Protocol); nothing else may drive the port past the session.
     TSerialPort& Port() { return port_; }
+    const TSerialPort& Port() const { return port_; }
     TSWB808Protocol& Protocol() { return protocol_; }
 
     // The board's live events (board_event.h); the typed handle is Board (board.h).
@@ -155,6 +155,10 @@ class BoardSession {
     std::optional<uint8_t> ReadInputs();
     std::optional<int32_t> ReadVcc();
     std::optional<std::array<uint8_t, 6>> ReadConfig();
+    // The version reply into FirmwareVersion.
+    std::optional<std::string> ReadVersion();
+    // The input-change trigger on an attached port; a scan has registered it already.
+    void ListenForInputChanges();
     // The wake byte the scan greets each pair with, waiting until it has left. False when
     // the line was lost meanwhile.
     bool Greet();
@@ -228,8 +232,9 @@ class BoardSession {
     uint32_t lineCheckTimer_ = 0;
     BoardEvents events_;
     HandlerRunner runHandler_;
-    int32_t attachedBaud_ = 0;  // Attach without a scan
-    PortRef lastRef_;           // the last board's port, for events after it is let go
+    int32_t attachedBaud_ = 0;   // Attach without a scan
+    bool inputTrigger_ = false;  // the input-change trigger is registered on the port
+    PortRef lastRef_;            // the last board's port, for events after it is let go
     int32_t lastBaud_ = 0;
 };
 

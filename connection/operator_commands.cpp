@@ -94,6 +94,24 @@ std::optional<std::array<uint8_t, 6>> BoardSession::ReadConfig() {
     return protocol_.DeviceConfig;
 }
 
+std::optional<std::string> BoardSession::ReadVersion() {
+    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
+    if (!protocol_.ReadRecord(board::kReadVersion, TSWB808Protocol::kReplyVersion,
+                              board::kVersionLength, baud,
+                              [this](uint8_t mask) { TellInputs(mask); }))
+        return std::nullopt;
+    protocol_.FirmwareVersion.assign(protocol_.Payload.begin(),
+                                     protocol_.Payload.begin() + board::kVersionLength);
+    return protocol_.FirmwareVersion;
+}
+
+// Registrations outlive the port's close: one is enough for the session.
+void BoardSession::ListenForInputChanges() {
+    if (inputTrigger_) return;
+    port_.AddTriggerString(board::kInputChangeHead, false);
+    inputTrigger_ = true;
+}
+
 bool BoardSession::Query() {
     if (IsConnected()) return protocol_.readconfig(connectedRef_.Name(), connectedBaud_);
     if (IsAttached()) return protocol_.readconfig(opened_.Name(), attachedBaud_);

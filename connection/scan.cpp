@@ -142,6 +142,7 @@ int32_t BoardSession::Scan(const ScanRequest& request) {
         // The head of the board's input-change frame. Registrations outlive the port's close,
         // so every successful scan adds one more.
         port_.AddTriggerString(board::kInputChangeHead, false);
+        inputTrigger_ = true;
     } else {
         SetState(SessionState::Idle);
         SetProgress(0);

@@ -30,11 +30,13 @@ QJsonObject EventJson(const BoardEvent& e) {
     o["kind"] = EventKindName(e.kind);
     o["board"] = Utf8(e.board);
     o["port"] = Utf8(e.port.Name());
+    o["device"] = e.port.IsSet() ? QJsonValue(Utf8(e.port.DevicePath())) : QJsonValue();
     o["baud"] = e.baud;
     switch (e.kind) {
         case BoardEventKind::InputChange:
             o["inputs"] = e.inputs;
             o["inputs_on"] = BitNumbers(e.inputs);
+            o["inputs_active"] = BitNumbers(e.inputs);
             break;
         case BoardEventKind::RelayChange:
             o["relays"] = e.relays;
@@ -66,6 +68,13 @@ QJsonObject EventJson(const BoardEvent& e) {
             o["message"] = Utf8(e.message);
             break;
     }
+    return o;
+}
+
+QJsonObject InputWatchJson(const BoardEvent& event, std::optional<uint8_t> changed) {
+    QJsonObject o = EventJson(event);
+    o["changed"] = changed ? BitNumbers(*changed) : QJsonArray();
+    o["initial"] = !changed;
     return o;
 }
 

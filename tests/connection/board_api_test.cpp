@@ -159,6 +159,36 @@ TEST_F(BoardApi, EventsCarryInputsLostLineAndFoundAgain) {
     EXPECT_FALSE(board.IsConnected());
 }
 
+// Attached without a query: the version read, input changes once listened for, and a line
+// that goes away while the tool only waits.
+TEST_F(BoardApi, AnAttachedBoardReadsItsVersionAndReportsChangesAndTheLostLine) {
+    sim::BoardSimulator& sim = AddBoard(UnpacedBoard(9600));
+    ASSERT_TRUE(board.Attach(PortRef::Com(kBoardCom), 9600));
+    sim.SetVersion("1.09b");
+    const auto version = board.ReadVersion();
+    ASSERT_TRUE(version) << version.error().message;
+    EXPECT_EQ(*version, "1.09b");
+    EXPECT_EQ(board.Records().firmwareVersion, "1.09b");
+
+    ASSERT_TRUE(board.ListenForInputChanges());
+    sim.SetInputs(0x81);
+    ASSERT_TRUE(PumpUntil([&] { return !Of(BoardEventKind::InputChange).empty(); }));
+    EXPECT_EQ(Of(BoardEventKind::InputChange).back().inputs, 0x81);
+
+    sim.SetSilent(true);
+    EXPECT_EQ(board.ReadVersion().error().code, BoardErrc::NoAnswer);
+
+    EXPECT_TRUE(board.LineLostText().empty());
+    sim.Stop();
+    Result<void> waited;
+    for (int i = 0; i < 300 && (waited = board.Wait(10)); ++i) {
+    }
+    ASSERT_FALSE(waited);
+    EXPECT_EQ(waited.error().code, BoardErrc::LineLost);
+    EXPECT_FALSE(board.IsAttached());
+    EXPECT_FALSE(board.LineLostText().empty());  // still there once the port is closed
+}
+
 // A bootloader found by its answer takes the image on the loader link; progress and the
 // result come as events.
 TEST_F(BoardApi, FlashingOnTheLoaderLinkReportsItsProgress) {

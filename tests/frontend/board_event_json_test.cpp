@@ -26,7 +26,17 @@ TEST(BoardEventJson, CarriesTheKindsValuesAndTheTimeInUtc) {
     EXPECT_EQ(o["port"].toString(), "/dev/ttyUSB0");
     EXPECT_EQ(o["inputs"].toInt(), 0x81);
     EXPECT_EQ(o["inputs_on"].toArray(), (QJsonArray{1, 8}));
+    EXPECT_EQ(o["inputs_active"].toArray(), (QJsonArray{1, 8}));
+    EXPECT_EQ(o["device"].toString(), "/dev/ttyUSB0");
     EXPECT_FALSE(o.contains("relays"));  // only the kind's values
+
+    const QJsonObject first = InputWatchJson(e, std::nullopt);
+    EXPECT_TRUE(first["initial"].toBool());
+    EXPECT_EQ(first["changed"].toArray(), QJsonArray());
+    const QJsonObject next = InputWatchJson(e, uint8_t(0x80));
+    EXPECT_FALSE(next["initial"].toBool());
+    EXPECT_EQ(next["changed"].toArray(), (QJsonArray{8}));
+    EXPECT_EQ(next["seq"].toInteger(), 7);
 
     e.kind = BoardEventKind::FlashResult;
     e.blocksDone = 12;
