@@ -50,7 +50,7 @@ TEST_F(LifecycleTest, APulledAdapterGoesOfflineAndComesBackWithoutAWrite) {
     EXPECT_EQ(Occurrences(Service().Log(), "board offline"), 1) << Service().Log();
     EXPECT_EQ(Occurrences(Service().Log(), "no board:"), 0) << "retries are logged once per outage";
     EXPECT_EQ(Put(base + "/relays/1", R"({"state":"on"})").status, 200);
-    EXPECT_EQ(board.Relays(), 0x13);
+    EXPECT_EQ(RelaysOnceThey(board, 0x13), 0x13);
 }
 
 TEST_F(LifecycleTest, ARestartReadsTheBoardAndWritesNothing) {
@@ -83,10 +83,9 @@ TEST_F(LifecycleTest, AStopDuringAPulseSwitchesTheRelayOff) {
     StartService({"--port", "COM3", "--baud", "115200", "--allow-local-writes"});
     ASSERT_TRUE(WaitForState(3, "online")) << Service().Log();
     EXPECT_EQ(Post(Base() + "/relays/5/pulse", R"({"ms":60000})").status, 200);
-    for (int i = 0; i < 100 && board.Relays() != 0x10; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(board.Relays(), 0x10);
+    EXPECT_EQ(RelaysOnceThey(board, 0x10), 0x10);
     StopService();
-    EXPECT_EQ(board.Relays(), 0x00);
+    EXPECT_EQ(RelaysOnceThey(board, 0x00), 0x00);
 }
 
 TEST_F(LifecycleTest, AnotherBoardOnAKnownPortIsReportedAndLeftAlone) {
@@ -122,10 +121,8 @@ TEST_F(LifecycleTest, TwoBoardsWithOneIdentityGetAnIdEach) {
     ASSERT_NE(BoardId(3), BoardId(4));
     EXPECT_EQ(Put("/api/v1/boards/" + BoardId(3) + "/relays", R"({"mask":3})").status, 200);
     EXPECT_EQ(Put("/api/v1/boards/" + BoardId(4) + "/relays", R"({"mask":4})").status, 200);
-    for (int i = 0; i < 100 && (three.Relays() != 3 || four.Relays() != 4); ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(three.Relays(), 3);
-    EXPECT_EQ(four.Relays(), 4);
+    EXPECT_EQ(RelaysOnceThey(three, 3), 3);
+    EXPECT_EQ(RelaysOnceThey(four, 4), 4);
 }
 
 }  // namespace
