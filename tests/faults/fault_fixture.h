@@ -10,7 +10,7 @@
 #include <chrono>
 #include <functional>
 
-#include "tests/connection/window_fixture.h"
+#include "tests/window/window_fixture.h"
 
 namespace swb808::testing {
 

@@ -1,4 +1,4 @@
-#include "tests/connection/window_fixture.h"
+#include "tests/window/window_fixture.h"
 
 namespace swb808::testing {
 namespace {

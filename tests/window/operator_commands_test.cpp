@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 
-#include "tests/connection/window_fixture.h"
+#include "tests/window/window_fixture.h"
 
 namespace swb808::testing {
 namespace {

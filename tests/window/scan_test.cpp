@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tests/connection/window_fixture.h"
+#include "tests/window/window_fixture.h"
 
 extern char** environ;
 

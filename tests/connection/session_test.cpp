@@ -10,7 +10,7 @@
 
 #include "protocol/board_facts.h"
 #include "serial/serial_errors.h"
-#include "tests/session/session_fixture.h"
+#include "tests/connection/session_fixture.h"
 
 namespace swb808::testing {
 namespace {

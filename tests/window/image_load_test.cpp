@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 #include <fstream>
 
-#include "tests/connection/window_fixture.h"
+#include "tests/window/window_fixture.h"
 
 namespace swb808::testing {
 namespace {

@@ -2,8 +2,8 @@
 
 #include "ui/ansi_text.h"
 #include "sim/frame_codec.h"
-#include "tests/connection/input_burst_fixture.h"
-#include "tests/connection/window_fixture.h"
+#include "tests/window/input_burst_fixture.h"
+#include "tests/window/window_fixture.h"
 
 namespace swb808::testing {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "firmware/firmware_transfer.h"
 #include "protocol/board_facts.h"
-#include "tests/session/session_fixture.h"
+#include "tests/connection/session_fixture.h"
 
 namespace swb808::testing {
 namespace {

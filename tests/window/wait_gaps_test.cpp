@@ -9,7 +9,7 @@
 
 #include "firmware/firmware_image.h"
 
-#include "tests/connection/window_fixture.h"
+#include "tests/window/window_fixture.h"
 #include "tests/support/wire_times.h"
 
 namespace swb808::testing {

@@ -1,4 +1,4 @@
-#include "tests/connection/input_burst_fixture.h"
+#include "tests/window/input_burst_fixture.h"
 
 namespace swb808::testing {
 namespace {

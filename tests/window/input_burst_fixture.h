@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "tests/connection/window_fixture.h"
+#include "tests/window/window_fixture.h"
 
 namespace swb808::testing {
 
