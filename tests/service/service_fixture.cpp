@@ -358,6 +358,11 @@ int ServiceTest::CountFrames(const sim::BoardSimulator& board, uint8_t command) 
     return n;
 }
 
+uint8_t ServiceTest::RelaysOnceThey(const sim::BoardSimulator& board, uint8_t mask) {
+    for (int i = 0; i < 100 && board.Relays() != mask; ++i) std::this_thread::sleep_for(10ms);
+    return board.Relays();
+}
+
 std::string ServiceTest::WriteFile(const std::string& name, const std::string& content,
                                    int mode) const {
     const std::string path = dir_ + "/" + name;

@@ -134,6 +134,9 @@ class ServiceTest : public ::testing::Test {
     // The command codes of the frames a board took.
     static std::vector<uint8_t> Commands(const sim::BoardSimulator& board);
     static int CountFrames(const sim::BoardSimulator& board, uint8_t command);
+    // The board's relays once they are `mask` (an answer comes once the frame has left; the
+    // board takes it a moment later), or as they are after a second.
+    static uint8_t RelaysOnceThey(const sim::BoardSimulator& board, uint8_t mask);
 
     std::string WriteFile(const std::string& name, const std::string& content,
                           int mode = 0600) const;

@@ -50,7 +50,7 @@ TEST_F(LifecycleTest, APulledAdapterGoesOfflineAndComesBackWithoutAWrite) {
     EXPECT_EQ(Occurrences(Service().Log(), "board offline"), 1) << Service().Log();
     EXPECT_EQ(Occurrences(Service().Log(), "no board:"), 0) << "retries are logged once per outage";
     EXPECT_EQ(Put(base + "/relays/1", R"({"state":"on"})").status, 200);
-    EXPECT_EQ(board.Relays(), 0x13);
+    EXPECT_EQ(RelaysOnceThey(board, 0x13), 0x13);
 }
 
 TEST_F(LifecycleTest, ARestartReadsTheBoardAndWritesNothing) {
@@ -83,10 +83,9 @@ TEST_F(LifecycleTest, AStopDuringAPulseSwitchesTheRelayOff) {
     StartService({"--port", "COM3", "--baud", "115200", "--allow-local-writes"});
     ASSERT_TRUE(WaitForState(3, "online")) << Service().Log();
     EXPECT_EQ(Post(Base() + "/relays/5/pulse", R"({"ms":60000})").status, 200);
-    for (int i = 0; i < 100 && board.Relays() != 0x10; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_EQ(board.Relays(), 0x10);
+    EXPECT_EQ(RelaysOnceThey(board, 0x10), 0x10);
     StopService();
-    EXPECT_EQ(board.Relays(), 0x00);
+    EXPECT_EQ(RelaysOnceThey(board, 0x00), 0x00);
 }
 
 TEST_F(LifecycleTest, AnotherBoardOnAKnownPortIsReportedAndLeftAlone) {
@@ -106,6 +105,24 @@ TEST_F(LifecycleTest, AnotherBoardOnAKnownPortIsReportedAndLeftAlone) {
     EXPECT_EQ(a.status, 409);
     EXPECT_EQ(CountFrames(other, kRelayWrite), 0);
     EXPECT_EQ(other.Relays(), 0x03);
+}
+
+}  // namespace
+}  // namespace swb808::service::test
+
+namespace swb808::service::test {
+namespace {
+
+TEST_F(LifecycleTest, TwoBoardsWithOneIdentityGetAnIdEach) {
+    auto& three = Board(3, Options(115200));
+    auto& four = Board(4, Options(115200));
+    StartService({"--port", "COM3", "--port", "COM4", "--baud", "115200", "--allow-local-writes"});
+    ASSERT_TRUE(WaitForState(3, "online") && WaitForState(4, "online")) << Service().Log();
+    ASSERT_NE(BoardId(3), BoardId(4));
+    EXPECT_EQ(Put("/api/v1/boards/" + BoardId(3) + "/relays", R"({"mask":3})").status, 200);
+    EXPECT_EQ(Put("/api/v1/boards/" + BoardId(4) + "/relays", R"({"mask":4})").status, 200);
+    EXPECT_EQ(RelaysOnceThey(three, 3), 3);
+    EXPECT_EQ(RelaysOnceThey(four, 4), 4);
 }
 
 }  // namespace
