@@ -1,1 +1,194 @@
-// placeholder
+// Start-up, the two views (#/ and #/board/<id>), the event stream and the header.
+import { boardPath, normalizeBoard, normalizeEvent, request } from './api.js';
+import { boardView } from './board.js';
+import { announce } from './dom.js';
+import { EventStream } from './events.js';
+import { language, setLanguage, t } from './i18n.js';
+import { overviewView } from './overview.js';
+import { openSignIn, signedIn, signOut } from './signin.js';
+import { changed, mergeBoard, store, subscribe } from './store.js';
+
+const main = document.getElementById('main');
+const banner = document.getElementById('banner');
+let view = null;
+let everConnected = false;
+let firstPaint = true;
+
+function route() {
+    const hash = location.hash;
+    const m = /^#\/board\/(.+)$/.exec(hash);
+    view = m ? boardView(decodeURIComponent(m[1])) : overviewView();
+    main.replaceChildren(view.el);
+    document.title = `${view.title} – ${t('title')}`;
+}
+
+function renderHeader() {
+    document.documentElement.lang = language();
+    document.getElementById('skip').textContent = t('skip');
+    document.getElementById('nav-overview').textContent = t('overview');
+    const lang = document.getElementById('lang');
+    lang.textContent = t('language');
+    lang.lang = language() === 'de' ? 'en' : 'de';
+    lang.title = t('languageLabel');
+    const role = document.getElementById('role');
+    role.textContent = store.role ? t('role', { role: store.role }) : signedIn() ? '' : t('roleNone');
+    document.getElementById('signin').textContent = signedIn() ? t('signOut') : t('signIn');
+    const need = document.getElementById('need-token');
+    need.textContent = t('needToken');
+    need.hidden = !store.authNeeded;
+    banner.textContent = t('disconnected');
+    banner.hidden = store.connected || !everConnected;
+}
+
+async function loadRole() {
+    try {
+        const { data } = await request('GET', '/api/v1/whoami');
+        store.role = data?.role ?? null;
+        store.writesOpen = !!(data?.local_writes ?? data?.writes);
+    } catch (e) {
+        if (e.status === 401) store.authNeeded = true;
+        store.role = undefined;
+    }
+}
+
+// One snapshot of every board. Values from events that came in meanwhile are newer: kept.
+async function loadBoards() {
+    const mark = store.eventCount;
+    try {
+        const { data } = await request('GET', '/api/v1/boards');
+        const list = Array.isArray(data) ? data : data?.boards ?? [];
+        const ids = list.map((raw) => mergeBoard(normalizeBoard(raw)).id);
+        store.order = store.order.filter((id) => ids.includes(id));
+        for (const id of [...store.boards.keys()]) if (!ids.includes(id)) store.boards.delete(id);
+        store.loaded = true;
+        store.authNeeded = false;
+        changed();
+        await Promise.all(ids.map((id) => loadBoard(id, mark)));
+    } catch (e) {
+        if (e.status === 401) store.authNeeded = true;
+        changed();
+    }
+}
+
+async function loadBoard(id, mark) {
+    try {
+        const { data } = await request('GET', boardPath(id));
+        const b = normalizeBoard(data ?? {});
+        b.id = id;
+        if ((store.boards.get(id)?.lastEvent ?? 0) > mark) {
+            delete b.relays;
+            delete b.inputs;
+        }
+        mergeBoard(b);
+    } catch {
+        // An offline board keeps what the list said.
+    }
+    changed({ board: id });
+}
+
+function onEvent(type, data) {
+    const e = normalizeEvent(data, type);
+    store.eventCount += 1;
+    const b = store.boards.get(e.board);
+    if (!b) {
+        if (e.board !== undefined && store.loaded) loadBoards();
+        return;
+    }
+    b.lastEvent = store.eventCount;
+    // Every event carries the board's last known values, whatever its kind.
+    if (typeof e.relays === 'number') b.relays = e.relays;
+    if (typeof e.inputs === 'number') b.inputs = e.inputs;
+    if (e.supply) b.supply = e.supply;
+    if (typeof e.baud === 'number' && e.baud > 0) b.baud = e.baud;
+    switch (e.kind) {
+        case 'connected':
+        case 'found_again':
+            b.state = 'online';
+            if (e.newVersion) b.firmware = e.newVersion;
+            break;
+        case 'lost':
+            b.state = 'offline';
+            break;
+        case 'flash_progress':
+            b.state = 'flashing';
+            break;
+        case 'flash_result':
+        case 'disconnected':
+            loadBoard(b.id, store.eventCount);
+            break;
+        default:
+            break;
+    }
+    if (typeof e.state === 'string') b.state = e.state;
+    changed({ board: b.id });
+}
+
+const stream = new EventStream({
+    open() {
+        const again = everConnected;
+        everConnected = true;
+        store.connected = true;
+        if (again) {
+            announce(t('reconnected'));
+            loadBoards();
+        }
+        changed();
+    },
+    close() {
+        if (store.connected) announce(t('disconnected'));
+        store.connected = false;
+        everConnected = true;
+        changed();
+    },
+    unauthorized() {
+        store.authNeeded = true;
+        store.connected = false;
+        changed();
+    },
+});
+
+subscribe((what) => {
+    if (what.all) renderHeader();
+    view?.update(what);
+    if (firstPaint && store.loaded) {
+        firstPaint = false;
+        requestAnimationFrame(() => performance.mark('swb808-overview-painted'));
+    }
+});
+
+async function start() {
+    await loadRole();
+    renderHeader();
+    await loadBoards();
+    stream.restart();
+}
+
+document.getElementById('lang').addEventListener('click', () => {
+    setLanguage(language() === 'de' ? 'en' : 'de');
+    route();
+    renderHeader();
+    document.getElementById('lang').focus();
+});
+document.getElementById('signin').addEventListener('click', () => {
+    const restart = () => {
+        store.role = undefined;
+        store.denied = { operate: false, admin: false };
+        start();
+    };
+    if (signedIn()) signOut(restart);
+    else openSignIn(restart);
+});
+document.getElementById('skip').addEventListener('click', (ev) => {
+    ev.preventDefault();
+    (document.getElementById('page-title') ?? main).focus();
+});
+window.addEventListener('hashchange', () => {
+    if (!location.hash.startsWith('#/') && location.hash !== '') return;
+    route();
+    document.getElementById('page-title')?.focus();
+});
+
+setLanguage(language());
+route();
+renderHeader();
+start();
