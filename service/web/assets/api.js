@@ -102,7 +102,7 @@ export function normalizeSupply(s) {
 }
 
 export function normalizeEvent(raw, type) {
-    const e = { kind: raw.kind ?? raw.type ?? type, board: raw.board_id ?? raw.id ?? raw.board };
+    const e = { kind: raw.kind ?? raw.type ?? type, board: raw.board ?? raw.board_id };
     for (const k of ['relays', 'inputs', 'state', 'message', 'firmware']) {
         if (raw[k] !== undefined) e[k] = raw[k];
     }

@@ -88,6 +88,11 @@ async function loadBoard(id, mark) {
 
 function onEvent(type, data) {
     const e = normalizeEvent(data, type);
+    // Notices about this connection: events were lost, so read every board again.
+    if (e.kind === 'resync') {
+        loadBoards();
+        return;
+    }
     store.eventCount += 1;
     const b = store.boards.get(e.board);
     if (!b) {
@@ -101,25 +106,30 @@ function onEvent(type, data) {
     if (e.supply) b.supply = e.supply;
     if (typeof e.baud === 'number' && e.baud > 0) b.baud = e.baud;
     switch (e.kind) {
+        case 'online':
         case 'connected':
         case 'found_again':
             b.state = 'online';
             if (e.newVersion) b.firmware = e.newVersion;
+            if (e.firmware) b.firmware = e.firmware;
             break;
+        case 'offline':
         case 'lost':
             b.state = 'offline';
             break;
+        case 'flash':
         case 'flash_progress':
             b.state = 'flashing';
             break;
         case 'flash_result':
+        case 'flashed':
         case 'disconnected':
             loadBoard(b.id, store.eventCount);
             break;
         default:
             break;
     }
-    if (typeof e.state === 'string') b.state = e.state;
+    if (['online', 'offline', 'flashing'].includes(e.state)) b.state = e.state;
     changed({ board: b.id });
 }
 
