@@ -78,11 +78,20 @@ TEST(WebAssets, EtagsAreQuotedAndDifferPerFile) {
 
 TEST(WebAssets, NothingOutsideTheCompiledSet) {
     const std::string root = AssetRoot();
-    for (const std::string path :
-         {"", "index.html", "/app.js", "/assets/app.js", root + "/../app.js", root + "/./app.js",
-          root + "//app.js", root + "/APP.JS", root + "/app.js/", root + "%2fapp.js",
-          std::string("/etc/passwd"), root + "/../../../../etc/passwd", root + "/"})
-        EXPECT_EQ(FindWebAsset(path), nullptr) << path;
+    const std::string paths[] = {"",
+                                 "index.html",
+                                 "/app.js",
+                                 "/assets/app.js",
+                                 root + "/../app.js",
+                                 root + "/./app.js",
+                                 root + "//app.js",
+                                 root + "/APP.JS",
+                                 root + "/app.js/",
+                                 root + "%2fapp.js",
+                                 "/etc/passwd",
+                                 root + "/../../../../etc/passwd",
+                                 root + "/"};
+    for (const std::string& path : paths) EXPECT_EQ(FindWebAsset(path), nullptr) << path;
 }
 
 }  // namespace
