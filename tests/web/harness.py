@@ -260,7 +260,7 @@ def console_errors(driver):
 class Rig:
     """Simulators, the service and a browser, torn down together."""
 
-    def __init__(self, sim, daemon, boards=2, tokens=False, local_writes=True, lang="de"):
+    def __init__(self, sim, daemon, boards=2, tokens=False, local_writes=True, lang="de", sim_args=()):
         self.workdir = tempfile.mkdtemp(prefix="swb808-web-")
         self.sims = []
         self.service = None
@@ -274,7 +274,8 @@ class Rig:
         try:
             for n in range(boards):
                 link = os.path.join(ports, f"com{n + 3}")
-                self.sims.append(Sim(sim, link, f"SWB808 Relaiskarte Pruefstand {n + 1}"))
+                extra = sim_args[n] if n < len(sim_args) else ()
+                self.sims.append(Sim(sim, link, f"SWB808 Relaiskarte Pruefstand {n + 1}", extra=extra))
             self.service = Service(daemon, [s.link for s in self.sims], self.workdir,
                                    local_writes=local_writes)
             self.tokens = {}

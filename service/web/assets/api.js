@@ -64,7 +64,8 @@ export function normalizeBoard(raw) {
     const b = {};
     const take = (key, ...names) => {
         for (const n of names) {
-            if (raw[n] !== undefined) {
+            // null: not known now; what the page had stays.
+            if (raw[n] !== undefined && raw[n] !== null) {
                 b[key] = raw[n];
                 return;
             }
@@ -80,6 +81,7 @@ export function normalizeBoard(raw) {
     take('firmware', 'firmware');
     take('config', 'config');
     if (b.id !== undefined) b.id = String(b.id);
+    if ('problem' in raw) b.problem = raw.problem ?? '';
     if (typeof raw.relays === 'number') b.relays = raw.relays;
     else if (typeof raw.relays?.mask === 'number') b.relays = raw.relays.mask;
     if (typeof raw.inputs === 'number') b.inputs = raw.inputs;

@@ -129,7 +129,10 @@ function onEvent(type, data) {
         default:
             break;
     }
-    if (['online', 'offline', 'flashing'].includes(e.state)) b.state = e.state;
+    if (['online', 'offline', 'flashing'].includes(e.state)) {
+        b.state = e.state;
+        b.problem = e.state === 'online' ? '' : e.message ?? b.problem;
+    }
     changed({ board: b.id });
 }
 
@@ -160,16 +163,17 @@ const stream = new EventStream({
 subscribe((what) => {
     if (what.all) renderHeader();
     view?.update(what);
-    if (firstPaint && store.loaded) {
-        firstPaint = false;
-        requestAnimationFrame(() => performance.mark('swb808-overview-painted'));
-    }
 });
 
 async function start() {
     await loadRole();
     renderHeader();
     await loadBoards();
+    if (firstPaint) {
+        // Every board with its LEDs on the screen: the figure the page's benchmark reads.
+        firstPaint = false;
+        requestAnimationFrame(() => setTimeout(() => performance.mark('swb808-boards-painted')));
+    }
     stream.restart();
 }
 

@@ -32,7 +32,8 @@ function boardCard(b) {
     const badge = h('span', { class: 'badge' });
     const list = factList(facts(b));
     const panel = boardPanel(b);
-    const el = h('article', { class: 'card', 'data-board': b.id }, h('header', { class: 'card-head' }, title, badge), list.el, panel.el);
+    const problem = h('p', { class: 'problem', hidden: true });
+    const el = h('article', { class: 'card', 'data-board': b.id }, h('header', { class: 'card-head' }, title, badge), list.el, problem, panel.el);
     function update(cur) {
         link.textContent = cur.name;
         link.setAttribute('aria-label', t('details', { name: cur.name }));
@@ -40,6 +41,8 @@ function boardCard(b) {
         badge.dataset.state = cur.state;
         el.dataset.state = cur.state;
         list.fill(facts(cur));
+        problem.textContent = cur.state !== 'online' ? cur.problem ?? '' : '';
+        problem.hidden = !problem.textContent;
         panel.update(cur);
     }
     update(b);

@@ -33,7 +33,7 @@ export function board(id) {
 export function mergeBoard(b) {
     // In place: requests in flight hold the object.
     const old = store.boards.get(b.id);
-    const merged = old ? Object.assign(old, b) : { pending: new Map(), relays: 0, inputs: 0, ...b };
+    const merged = old ? Object.assign(old, b) : { pending: new Map(), relays: 0, inputs: 0, name: b.id, ...b };
     store.boards.set(b.id, merged);
     if (!store.order.includes(b.id)) store.order.push(b.id);
     return merged;
