@@ -24,8 +24,10 @@ export function boardView(id) {
         const config = configForm(b);
         const fw = firmwarePanel(b.id);
         el.dataset.board = b.id;
-        el.append(h('section', { class: 'section' }, ident.el, list.el), panel.el, config.el, fw.el);
-        parts = { ident, list, panel, config, fw };
+        const controlHeading = h('h2', { class: 'bar' });
+        el.append(h('section', { class: 'section' }, ident.el, list.el),
+            h('section', { class: 'section control' }, controlHeading, panel.el), config.el, fw.el);
+        parts = { ident, list, panel, config, fw, controlHeading };
     }
 
     function update() {
@@ -37,6 +39,7 @@ export function boardView(id) {
         }
         heading.textContent = b.name;
         if (!parts) build(b);
+        parts.controlHeading.textContent = t('controlTop');
         parts.ident.fill(identityRows(b));
         parts.list.fill(facts(b, true));
         parts.panel.update(b);

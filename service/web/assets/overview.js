@@ -11,7 +11,8 @@ export function facts(b, withDevice) {
         ...(withDevice ? [['device', b.device ?? '–']] : []),
         ['rate', b.baud ? `${b.baud} Bd` : '–'],
         ['state', t(b.state) ?? b.state],
-        ['firmware', b.firmware || t('unknown')],
+        // A board's page shows the version beside its identity, as the window does.
+        ...(withDevice ? [] : [['firmware', b.firmware || t('unknown')]]),
     ];
     return rows;
 }
