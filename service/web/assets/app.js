@@ -31,7 +31,7 @@ function renderHeader() {
     lang.lang = language() === 'de' ? 'en' : 'de';
     lang.title = t('languageLabel');
     const role = document.getElementById('role');
-    role.textContent = store.role ? t('role', { role: store.role }) : signedIn() ? '' : t('roleNone');
+    role.textContent = store.role ? t('role', { role: store.role }) : store.role === null ? t('roleNone') : '';
     document.getElementById('signin').textContent = signedIn() ? t('signOut') : t('signIn');
     const need = document.getElementById('need-token');
     need.textContent = t('needToken');

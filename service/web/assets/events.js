@@ -16,16 +16,19 @@ export class EventStream {
         this.stopped = true;
         this.controller = null;
         this.retryMs = kRetryMinMs;
+        this.generation = 0;  // a restart during a retry's pause must not leave two loops
     }
 
     start() {
         if (!this.stopped) return;
         this.stopped = false;
-        this.run();
+        this.generation += 1;
+        this.run(this.generation);
     }
 
     stop() {
         this.stopped = true;
+        this.generation += 1;
         this.controller?.abort();
     }
 
@@ -36,8 +39,9 @@ export class EventStream {
         this.start();
     }
 
-    async run() {
-        while (!this.stopped) {
+    async run(generation) {
+        const current = () => generation === this.generation;
+        while (current()) {
             const controller = (this.controller = new AbortController());
             let opened = false;
             let silence = null;
@@ -56,11 +60,13 @@ export class EventStream {
                 });
                 if (res.status === 401 || res.status === 403) {
                     clearTimeout(silence);
-                    this.stopped = true;
+                    if (!current()) return;
+                    this.stop();
                     this.handlers.unauthorized(res.status);
                     return;
                 }
                 if (!res.ok || !res.body) throw new Error(`HTTP ${res.status}`);
+                if (!current()) return;
                 opened = true;
                 this.retryMs = kRetryMinMs;
                 this.handlers.open();
@@ -69,7 +75,7 @@ export class EventStream {
                 // Reported below as a close.
             }
             clearTimeout(silence);
-            if (this.stopped && controller.signal.aborted) return;
+            if (!current()) return;
             this.handlers.close(opened);
             await new Promise((r) => setTimeout(r, this.retryMs));
             this.retryMs = Math.min(this.retryMs * 2, kRetryMaxMs);
