@@ -51,6 +51,23 @@ async function loadRole() {
     }
 }
 
+// A service that does not say who the caller is: ask with requests it must refuse before
+// touching a board (relay 0, rate 1). 403 means the role may not; 400 means it may.
+async function probeRole(id) {
+    const may = async (path, body) => {
+        try {
+            await request('PUT', `${boardPath(id)}${path}`, { json: body });
+            return true;
+        } catch (e) {
+            return e.status === 403 || e.status === 401 ? false : e.status === 400 ? true : null;
+        }
+    };
+    const operate = await may('/relays/0', { state: 'off' });
+    const admin = operate === false ? false : await may('/config', { baud: 1 });
+    store.denied.operate = operate === false;
+    store.denied.admin = admin === false;
+}
+
 // One snapshot of every board. Values from events that came in meanwhile are newer: kept.
 async function loadBoards() {
     const mark = store.eventCount;
@@ -169,6 +186,7 @@ async function start() {
     await loadRole();
     renderHeader();
     await loadBoards();
+    if (store.role === undefined && store.order.length) await probeRole(store.order[0]);
     if (firstPaint) {
         // Every board with its LEDs on the screen: the figure the page's benchmark reads.
         firstPaint = false;

@@ -41,7 +41,7 @@ export function mergeBoard(b) {
 
 function roleBlock(level) {
     if (store.role === undefined) {
-        if (store.denied[level]) return t(level === 'admin' ? 'whyAdmin' : 'whyViewer', { role: '?' });
+        if (store.denied[level]) return t(level === 'admin' ? 'whyAdmin' : 'whyNotAllowed');
         return null;
     }
     if (store.role === null) return store.writesOpen ? null : t('whyNoWrites');
