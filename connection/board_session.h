@@ -22,7 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "connection/board_event.h"
+#include "connection/loader_link.h"
 #include "connection/port_ref.h"
+#include "connection/result.h"
 #include "connection/session_view.h"
 #include "protocol/swb808_protocol.h"
 #include "serial/serial_port.h"
@@ -100,8 +103,14 @@ class BoardSession {
     // The last failed open of this session, if any since the last successful one.
     const std::optional<OpenFailure>& LastOpenFailure() const { return lastOpenFailure_; }
 
+    // The window's port and protocol objects, for the names the window gives them
+    // (SWBComPort, Protocol). Also used by cli/ until it moves onto Board: remove that use
+    // then; nothing else may drive the port past the session.
     TSerialPort& Port() { return port_; }
     TSWB808Protocol& Protocol() { return protocol_; }
+
+    // The board's live events (board_event.h); the typed handle is Board (board.h).
+    BoardEvents& Events() { return events_; }
 
     // --- Stop (any thread) ---
     // Ends a running scan before its next pair and a bootloader search before its next
@@ -188,6 +197,7 @@ class BoardSession {
     uint16_t staleWaiting_ = 0;  // input waiting at the last line check
     std::shared_ptr<TLogicQueue> queue_;
     uint32_t lineCheckTimer_ = 0;
+    BoardEvents events_;
 };
 
 }  // namespace swb808

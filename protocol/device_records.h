@@ -37,7 +37,10 @@ double VccVolts(uint32_t vccRaw);
 // `decimalSeparator` in place of the point, followed by " V".
 std::string VccText(double volts, std::string_view decimalSeparator = ".");
 
-// Green inside 4.75 V to 5.25 V (both included), red outside.
+// The supply is in range from 4.75 V to 5.25 V, both included.
+bool VccInRange(double volts);
+
+// Green in range, red outside.
 TColor VccColor(double volts);
 
 }  // namespace swb808
