@@ -17,6 +17,7 @@
 #include "protocol/paced_wait.h"
 #include "sim/board_simulator.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 #include "ui/status_bar.h"
 
 namespace {

@@ -56,14 +56,14 @@ QJsonObject SupplyJson(int32_t vccRaw) {
     QJsonObject o;
     o["raw"] = vccRaw;
     o["volts"] = ThreeDecimals(volts);
-    o["in_range"] = VccColor(volts) == kVccGoodColor;
+    o["in_range"] = VccInRange(volts);
     return o;
 }
 
 std::string SupplyText(int32_t vccRaw) {
     const double volts = VccVolts(uint32_t(vccRaw));
     return VccText(volts) + " (raw " + std::to_string(vccRaw) +
-           (VccColor(volts) == kVccGoodColor ? ", in range)" : ", out of range 4.750..5.250 V)");
+           (VccInRange(volts) ? ", in range)" : ", out of range 4.750..5.250 V)");
 }
 
 QJsonObject ConfigJson(const std::array<uint8_t, 6>& c) {

@@ -116,6 +116,7 @@ class Board {
 
   private:
     Result<void> Ready() const;  // NotConnected / Busy
+    Result<void> Finish(bool ok, const std::string& what);
     BoardSession& session_;
 };
 

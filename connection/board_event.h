@@ -69,11 +69,11 @@ class BoardEvents {
         Subscription& operator=(Subscription&&) noexcept = default;
         ~Subscription() { Reset(); }
         void Reset();
-        explicit operator bool() const { return !slot_.expired(); }
+        explicit operator bool() const { return slot_ != nullptr; }
 
       private:
         friend class BoardEvents;
-        std::weak_ptr<Callback> slot_;
+        std::shared_ptr<Callback> slot_;  // the hub holds it weakly
     };
 
     [[nodiscard]] Subscription Subscribe(Callback callback);
@@ -83,7 +83,7 @@ class BoardEvents {
 
   private:
     std::mutex mutex_;
-    std::vector<std::shared_ptr<Callback>> slots_;  // under mutex_
+    std::vector<std::weak_ptr<Callback>> slots_;  // under mutex_
     std::atomic<uint64_t> seq_{0};
 };
 

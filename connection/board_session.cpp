@@ -2,6 +2,7 @@
 
 #include "connection/board_session.h"
 
+#include "connection/board_identity.h"
 #include "connection/logic_queue.h"
 #include "protocol/board_facts.h"
 
@@ -33,14 +34,21 @@ std::vector<int32_t> ScanRequest::AllRates() {
 
 BoardSession::BoardSession(SessionView& view) : view_(view) {
     port_.OnTriggerData = [this](TSerialPort& CP, uint16_t handle) {
-        SWBComPortTriggerData(CP, handle);
+        if (runHandler_)
+            runHandler_([&] { SWBComPortTriggerData(CP, handle); });
+        else
+            SWBComPortTriggerData(CP, handle);
     };
     protocol_.SetStatusSink([this](const std::string& text) { SetStatus(text); });
 }
 
 BoardSession::~BoardSession() {
-    port_.OnTriggerData = nullptr;
     if (queue_ && lineCheckTimer_ != 0) queue_->StopTimer(lineCheckTimer_);
+    ClosePort();
+}
+
+void BoardSession::ClosePort() {
+    port_.OnTriggerData = nullptr;
     CloseQuietly();
 }
 
@@ -79,6 +87,31 @@ BoardRecords BoardSession::Records() const {
     r.vccRaw = protocol_.VccRaw;
     r.config = protocol_.DeviceConfig;
     return r;
+}
+
+BoardEvent BoardSession::NewEvent(BoardEventKind kind) const {
+    BoardEvent e;
+    e.kind = kind;
+    e.board = IdentityKey(protocol_.DeviceId);
+    e.port = connectedRef_.IsSet() ? connectedRef_ : opened_.IsSet() ? opened_ : lastRef_;
+    e.baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_ != 0 ? attachedBaud_ : lastBaud_;
+    e.relays = protocol_.RelayState;
+    e.inputs = protocol_.OptoState;
+    e.supplyRaw = protocol_.VccRaw;
+    return e;
+}
+
+void BoardSession::TellBlocksDone(int done, int count) {
+    view_.BlocksDone(done, count);
+    BoardEvent e = NewEvent(BoardEventKind::FlashProgress);
+    e.blocksDone = done;
+    e.blockCount = count;
+    events_.Publish(std::move(e));
+}
+
+void BoardSession::TellInputs(uint8_t mask) {
+    view_.InputsShown(mask);
+    Publish(BoardEventKind::InputChange);
 }
 
 void BoardSession::SetState(SessionState state) {

@@ -13,6 +13,7 @@
 //
 // Two sessions on two threads share nothing mutable.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -147,15 +148,36 @@ class BoardSession {
     void WriteRelays(uint8_t mask);
     // "Speichern": range check, then 0xB4 with the record; DeviceConfig takes bytes 0..5.
     void SaveConfig(const ConfigValues& values);
-    // Reads of the query, one at a time on a connected board (reply wait, 7-byte receive):
-    // nullopt when no valid reply came. The record is updated either way, as the query does.
+    // Single reads on the open port at the connected (or attached) rate, as the query makes
+    // them; the reply is checked (TSWB808Protocol::ReadRecord) and the record updated from a
+    // valid one. nullopt when no valid reply came.
     std::optional<uint8_t> ReadRelays();
     std::optional<uint8_t> ReadInputs();
+    std::optional<int32_t> ReadVcc();
+    std::optional<std::array<uint8_t, 6>> ReadConfig();
+    // The wake byte the scan greets each pair with, waiting until it has left. False when
+    // the line was lost meanwhile.
+    bool Greet();
+    // Open and greet without a query, for single reads at a known rate; the reads then
+    // use `baud`.
+    bool Attach(const PortRef& port, int32_t baud);
+    // The port is open for single reads (Attach), without a connection.
+    bool IsAttached() const { return attachedBaud_ != 0 && port_.Open(); }
+    // A vanished device: connected, as the line check does (disconnect, then told); else as
+    // DropLostLine. The serial layer's text for it, or empty when the line is fine.
+    std::string LoseVanishedLine();
     // The whole query again on the connected port; false when the board did not answer.
     bool Query();
 
     // Input-change frames, raised by the trigger on the port's head C1 B2 E1.
     void SWBComPortTriggerData(TSerialPort& CP, uint16_t TriggerHandle);
+    // How the session runs the handlers its port raises (the window: its error boxes around
+    // them). Plain calls by default.
+    using HandlerRunner = std::function<void(const std::function<void()>&)>;
+    void SetHandlerRunner(HandlerRunner runner) { runHandler_ = std::move(runner); }
+    // Closes the port at once without a reset frame (output discarded) and stops raising
+    // its handlers: for the program's end, before whatever they report to goes.
+    void ClosePort();
     // Every 500 ms: a vanished device disconnects (and is told); stale noise is dropped.
     void LineCheck();
     // The open port's device vanished: told, port closed, OpenedPort cleared. False when the
@@ -164,16 +186,23 @@ class BoardSession {
     void TellLineLost(const std::string& portName);
 
     // --- For the firmware transfer (logic thread) ---
-    void BeginFlashing();  // state Flashing (the link as it was)
-    void SetLoaderLinked(bool linked);  // the transfer holds a board (bootloader or entry)
-    void EndFlashing();    // back to Idle (Connected if the link is still held)
+    void BeginFlashing();                      // state Flashing (the link as it was)
+    void SetLoaderLinked(bool linked);         // the transfer holds a board (bootloader or entry)
+    void EndFlashing();                        // back to Idle (Connected if the link is still held)
     void ForgetOpenedPort() { opened_ = {}; }  // the next open opens afresh
     void SetStatus(const std::string& text);
     void SetProgress(int value);
     SessionView& View() { return view_; }
+    // An event of `kind` carrying the board's key, port and last known values.
+    BoardEvent NewEvent(BoardEventKind kind) const;
+    void Publish(BoardEventKind kind) { events_.Publish(NewEvent(kind)); }
+    // After each block the board's loader confirmed: the view's count and the event.
+    void TellBlocksDone(int done, int count);
 
   private:
+    friend class LoaderLink;
     void SetState(SessionState state);
+    void TellInputs(uint8_t mask);  // the LEDs and the event
     void CloseQuietly();
     void ResetAndLeave();  // "Close" and "Reset" up to their wait
     void DropStaleInput();
@@ -198,6 +227,10 @@ class BoardSession {
     std::shared_ptr<TLogicQueue> queue_;
     uint32_t lineCheckTimer_ = 0;
     BoardEvents events_;
+    HandlerRunner runHandler_;
+    int32_t attachedBaud_ = 0;  // Attach without a scan
+    PortRef lastRef_;           // the last board's port, for events after it is let go
+    int32_t lastBaud_ = 0;
 };
 
 }  // namespace swb808

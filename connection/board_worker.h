@@ -58,8 +58,8 @@ class BoardWorker {
     template <class F>
     void Post(F request, std::function<void(std::invoke_result_t<F, Board&>)> reply) {
         auto shared = std::make_shared<decltype(reply)>(std::move(reply));
-        Enqueue([shared, request = std::move(request)](
-                    Board& board) mutable { (*shared)(request(board)); },
+        Enqueue([shared,
+                 request = std::move(request)](Board& board) mutable { (*shared)(request(board)); },
                 [shared](BoardError error) { (*shared)(Failure{std::move(error)}); });
     }
 
@@ -80,8 +80,8 @@ class BoardWorker {
     const size_t limit_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Job> jobs_;  // under mutex_
-    bool stopping_ = false;  // under mutex_
+    std::deque<Job> jobs_;             // under mutex_
+    bool stopping_ = false;            // under mutex_
     std::function<void()> wakeQueue_;  // set before the thread is started; wakes its idle wait
     BoardSession* session_ = nullptr;  // the worker thread's; set before the constructor returns
     std::thread thread_;

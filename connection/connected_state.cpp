@@ -18,12 +18,17 @@ void BoardSession::connect() {
     view_.Message(name + ": Baud=" + baud + ": SWB808 gefunden, Firmware Version " + version,
                   kMessageBlack);
     view_.Connected(Records());
+    Publish(BoardEventKind::Connected);
 }
 
 void BoardSession::disconnect() {
     // The end of a transfer disconnects too; the transfer itself then ends the state.
     if (state_ != SessionState::Flashing) SetState(SessionState::Idle);
+    const BoardEvent left = NewEvent(BoardEventKind::Disconnected);
+    lastRef_ = left.port;
+    lastBaud_ = left.baud;
     loaderLinked_ = false;
+    attachedBaud_ = 0;
     connectedPort_ = 0;
     connectedBaud_ = 0;
     connectedRef_ = {};
@@ -32,6 +37,7 @@ void BoardSession::disconnect() {
     SetStatus("disconnected");
     view_.Disconnected();
     CloseQuietly();
+    events_.Publish(left);
 }
 
 // The reset frame, then "auto" in the rate picker (the board may restart at the rate
@@ -78,15 +84,33 @@ void BoardSession::LineCheck() {
     if (inputChangeDepth_ == 0) DropStaleInput();
 }
 
+std::string BoardSession::LoseVanishedLine() {
+    if (!port_.Open() || !port_.LineLost()) return {};
+    const std::string text = port_.LineLostText();
+    if (state_ == SessionState::Connected) {
+        const std::string name = connectedRef_.Name();
+        disconnect();
+        TellLineLost(name);
+    } else {
+        DropLostLine();
+        attachedBaud_ = 0;
+    }
+    return text;
+}
+
 void BoardSession::TellLineLost(const std::string& portName) {
     const std::string text = portName + ": Verbindung zum Gerät verloren";
     view_.Message(text, kMessageRed);
     SetStatus(text);
+    BoardEvent e = NewEvent(BoardEventKind::Lost);
+    e.message = text;
+    events_.Publish(std::move(e));
 }
 
 bool BoardSession::DropLostLine() {
     if (!port_.Open() || !port_.LineLost()) return false;
-    TellLineLost(PortRef{port_.ComNumber(), port_.DevicePath()}.Name());
+    lastRef_ = PortRef{port_.ComNumber(), port_.DevicePath()};
+    TellLineLost(lastRef_.Name());
     CloseQuietly();
     opened_ = {};  // the device may come back under the same name: open it afresh then
     return true;

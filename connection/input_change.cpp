@@ -92,7 +92,7 @@ void BoardSession::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHand
         if (r != 0) grace = kInputFrameLength - 1;
         if (ReplyCode(r) == board::kInputChangeReplyCode) {
             protocol_.OptoState = protocol_.Payload[0];
-            view_.InputsShown(protocol_.OptoState);
+            TellInputs(protocol_.OptoState);
         }
         if (budget == 0 && pending.empty()) break;
     }

@@ -29,8 +29,7 @@
 
 namespace swb808 {
 
-class TLogicQueue : public TNotificationTarget,
-                    public std::enable_shared_from_this<TLogicQueue> {
+class TLogicQueue : public TNotificationTarget, public std::enable_shared_from_this<TLogicQueue> {
   public:
     using Clock = std::chrono::steady_clock;
     using TimerId = uint32_t;

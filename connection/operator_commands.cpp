@@ -6,7 +6,6 @@
 #include "connection/board_session.h"
 #include "protocol/board_facts.h"
 #include "protocol/device_records.h"
-#include "protocol/paced_wait.h"
 
 namespace swb808 {
 
@@ -31,6 +30,7 @@ void BoardSession::WriteRelays(uint8_t mask) {
     view_.RelaysShown(protocol_.RelayState);
     protocol_.Payload[0] = protocol_.RelayState;
     protocol_.SendCommand(board::kWriteRelays, 1);
+    Publish(BoardEventKind::RelayChange);
 }
 
 void BoardSession::SaveConfig(const ConfigValues& values) {
@@ -44,40 +44,60 @@ void BoardSession::SaveConfig(const ConfigValues& values) {
     protocol_.SendCommand(board::kWriteConfig, int32_t(record.size()));
 }
 
-namespace {
-
-// One read of the query: 0x00 sent, the reply wait, a 7-byte receive. The record takes the
-// payload's first byte whatever came, as the query's does.
-std::optional<uint8_t> ReadByteRecord(TSWB808Protocol& protocol, uint8_t command, int32_t baud,
-                                      uint8_t& record) {
-    protocol.Payload[0] = 0x00;
-    protocol.SendCommand(command, 1);
-    PacedWait(board::ReplyWaitMs(baud));
-    const uint32_t r = protocol.RcvCommand(TSWB808Protocol::kReplyByte);
-    record = protocol.Payload[0];
-    if (r == 0) return std::nullopt;
-    return record;
-}
-
-}  // namespace
-
+// The reads use the rate the board was found (or attached) at.
 std::optional<uint8_t> BoardSession::ReadRelays() {
-    const auto r = ReadByteRecord(protocol_, board::kReadRelays, connectedBaud_,
-                                  protocol_.RelayState);
+    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
+    if (!protocol_.ReadRecord(board::kReadRelays, TSWB808Protocol::kReplyByte, 1, baud,
+                              [this](uint8_t mask) { TellInputs(mask); }))
+        return std::nullopt;
+    if (protocol_.RelayState != protocol_.Payload[0]) {
+        protocol_.RelayState = protocol_.Payload[0];
+        Publish(BoardEventKind::RelayChange);
+    }
     view_.RelaysShown(protocol_.RelayState);
-    return r;
+    return protocol_.RelayState;
 }
 
 std::optional<uint8_t> BoardSession::ReadInputs() {
-    const auto r =
-        ReadByteRecord(protocol_, board::kReadInputs, connectedBaud_, protocol_.OptoState);
-    view_.InputsShown(protocol_.OptoState);
-    return r;
+    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
+    bool seen = false;  // the newest mask came as a change frame, already told
+    if (!protocol_.ReadRecord(board::kReadInputs, TSWB808Protocol::kReplyByte, 1, baud,
+                              [&](uint8_t mask) {
+                                  seen = true;
+                                  TellInputs(mask);
+                              }))
+        return std::nullopt;
+    if (!seen && protocol_.OptoState != protocol_.Payload[0]) {
+        protocol_.OptoState = protocol_.Payload[0];
+        TellInputs(protocol_.OptoState);
+    }
+    return protocol_.OptoState;
+}
+
+std::optional<int32_t> BoardSession::ReadVcc() {
+    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
+    if (!protocol_.ReadRecord(board::kReadVcc, TSWB808Protocol::kReplyVcc, 2, baud,
+                              [this](uint8_t mask) { TellInputs(mask); }))
+        return std::nullopt;
+    protocol_.VccRaw = protocol_.Payload[0] + 256 * protocol_.Payload[1];
+    return protocol_.VccRaw;
+}
+
+std::optional<std::array<uint8_t, 6>> BoardSession::ReadConfig() {
+    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
+    if (!protocol_.ReadRecord(board::kReadConfig, TSWB808Protocol::kReplyConfig,
+                              int(board::kConfigLength), baud,
+                              [this](uint8_t mask) { TellInputs(mask); }))
+        return std::nullopt;
+    std::copy_n(protocol_.Payload.begin(), protocol_.DeviceConfig.size(),
+                protocol_.DeviceConfig.begin());
+    return protocol_.DeviceConfig;
 }
 
 bool BoardSession::Query() {
-    if (!IsConnected()) return false;
-    return protocol_.readconfig(connectedRef_.Name(), connectedBaud_);
+    if (IsConnected()) return protocol_.readconfig(connectedRef_.Name(), connectedBaud_);
+    if (IsAttached()) return protocol_.readconfig(opened_.Name(), attachedBaud_);
+    return false;
 }
 
 }  // namespace swb808

@@ -67,14 +67,24 @@ bool BoardSession::OpenSWBPort(const PortRef& port, int32_t baud) {
 
 int32_t BoardSession::ScanConnect(const PortRef& port, int32_t baud) {
     if (!OpenSWBPort(port, baud)) return 0;
-    port_.WriteByte(board::kWakeByte);
-    // A vanished device never drains its output; do not wait for it forever.
-    while (port_.OutputFree() < TSWB808Protocol::kOutputBufferSize && !port_.LineLost())
-        PacedWait(10);
+    Greet();
     const bool answered = protocol_.readconfig(port.Name(), baud);
     // A device that went away during the query is no connection, whatever it answered.
     if (DropLostLine()) return 0;
     return answered ? baud : 0;
+}
+
+bool BoardSession::Greet() {
+    port_.WriteByte(board::kWakeByte);
+    DrainOutput(port_, TSWB808Protocol::kReceiveTurnMs);
+    return !port_.LineLost();
+}
+
+bool BoardSession::Attach(const PortRef& port, int32_t baud) {
+    if (IsConnected() || state_ != SessionState::Idle) return false;
+    if (!OpenSWBPort(port, baud)) return false;
+    attachedBaud_ = baud;
+    return Greet();
 }
 
 int32_t BoardSession::ScanBaud(const PortRef& port, const std::vector<int32_t>& rates,

@@ -23,8 +23,8 @@ enum class SessionState : uint8_t {
 const char* StateName(SessionState state);
 
 // Message colours (the messages list has one colour, which the last line sets).
-inline constexpr TColor kMessageBlack = 0x000000;
-inline constexpr TColor kMessageRed = 0x0000FF;
+inline constexpr TColor kMessageBlack = clBlack;
+inline constexpr TColor kMessageRed = clRed;
 
 // The records the query read, as shown when a board is connected.
 struct BoardRecords {

@@ -4,20 +4,34 @@
 
 #include "firmware/firmware_transfer.h"
 
+#include <algorithm>
+
+#include "connection/loader_link.h"
 #include "protocol/board_facts.h"
-#include "protocol/paced_wait.h"
+#include "protocol/board_text.h"
 
 namespace swb808 {
 
-namespace {
-
 using namespace board;
 
-constexpr int kPollMs = 10;
-constexpr int kDrainTurnMs = 100;
+namespace {
 
-std::string PortName(const TSerialPort& port) {
-    return PortRef{port.ComNumber(), port.DevicePath()}.Name();
+std::string OutcomeText(FlashOutcome outcome) {
+    switch (outcome) {
+        case FlashOutcome::Complete:
+            return {};
+        case FlashOutcome::NoLoader:
+            return std::string(kNoLoaderText);
+        case FlashOutcome::SearchStopped:
+            return "stopped";
+        case FlashOutcome::NoAnswer:
+            return std::string(kNoAnswerText);
+        case FlashOutcome::WrongSum:
+            return std::string(kWrongSumText);
+        case FlashOutcome::Aborted:
+            return "aborted";
+    }
+    return {};
 }
 
 }  // namespace
@@ -48,16 +62,22 @@ FlashResult FirmwareTransfer::Run(const TFirmwareImage& image,
     SessionView& view = session_.View();
     view.FlashBegins();
     session_.SetProgress(0);
+    const std::string oldVersion =
+        session_.IsConnected() ? AnsiToUtf8(session_.Records().firmwareVersion) : std::string();
 
-    if (session_.IsConnected())
-        EnterUpdate();
-    else
-        SearchBootloader(searchPorts);
+    LoaderLink link(session_);
+    if (session_.IsConnected()) {
+        // From here on the board is in its loader: a close must wait for the transfer.
+        sendingBlocks_.store(true);
+        (void)link.Enter();
+    } else if (link.Find(searchPorts)) {
+        sendingBlocks_.store(true);
+    }
 
     FlashResult result;
-    if (session_.IsConnected()) {
-        const PortRef linked = session_.OpenedPortRef();
-        result = TransferImage(image);
+    if (link.Linked()) {
+        const PortRef linked = link.Port();
+        result = TransferImage(link, image);
         result.port = linked;
         session_.SetStatus("rebooting...");
         view.FlashBlocksEnded();
@@ -72,104 +92,45 @@ FlashResult FirmwareTransfer::Run(const TFirmwareImage& image,
     }
     sendingBlocks_.store(false);
     view.FlashEnds();
+    BoardEvent done = session_.NewEvent(BoardEventKind::FlashResult);
+    done.blocksDone = result.blocksDone;
+    done.blockCount = int(kBlockCount);
+    done.oldVersion = oldVersion;
+    done.newVersion = FindImageVersion(image);
+    done.message = OutcomeText(result.outcome);
+    session_.Events().Publish(std::move(done));
     return result;
-}
-
-// The running firmware is told to take an update; its answer is swept up unread. From here on
-// the board is in its loader: a close must wait for the transfer.
-void FirmwareTransfer::EnterUpdate() {
-    sendingBlocks_.store(true);
-    TSWB808Protocol& protocol = session_.Protocol();
-    protocol.Payload[0] = 0x00;
-    protocol.SendCommand(kEnterUpdate, 1);
-    PacedWait(UpdateEntryWaitMs(session_.ConnectedBaud()));
-    protocol.RcvCommand(0);
-}
-
-// Probes the ports for a bootloader; when one answers the session holds it, the port open on
-// it at the bootloader's rate.
-bool FirmwareTransfer::SearchBootloader(const std::vector<PortRef>& ports) {
-    TSerialPort& port = session_.Port();
-    session_.SetStatus("synchronizing...");
-    session_.ForgetOpenedPort();
-    bool found = false;
-    for (const PortRef& candidate : ports) {
-        if (session_.StopRequested()) break;
-        session_.SetStatus(session_.StatusTextNow() + ".");
-        if (!session_.OpenSWBPort(candidate, kLoaderBaud)) continue;
-        for (int32_t probes = 1; probes <= kLoaderProbesPerPort; ++probes) {
-            if (session_.StopRequested()) break;
-            if (port.OutputFree() > 0) port.WriteByte(kLoaderProbe);
-            for (int32_t poll = 0; poll < kLoaderPollsPerProbe; ++poll) {
-                PacedWait(kPollMs);
-                if (port.InputCount() >= 2) break;
-            }
-            // Exactly one pair a probe: a lone byte stays and leads the next pair.
-            if (port.InputCount() >= 2) {
-                const uint8_t first = port.ReadByte();
-                const uint8_t second = port.ReadByte();
-                found = first == kLoaderAnswer[0] && second == kLoaderAnswer[1];
-            }
-            if (found || port.LineLost()) break;
-        }
-        if (found) break;
-    }
-    if (found) {
-        sendingBlocks_.store(true);
-        session_.SetLoaderLinked(true);
-    }
-    return found;
 }
 
 // 96 blocks of 64 bytes, each followed by its sum and answered by the same sum. The first
 // fault ends the transfer; nothing is retried.
-FlashResult FirmwareTransfer::TransferImage(const TFirmwareImage& image) {
-    TSerialPort& port = session_.Port();
+FlashResult FirmwareTransfer::TransferImage(LoaderLink& link, const TFirmwareImage& image) {
     SessionView& view = session_.View();
     FlashResult result;
     result.outcome = FlashOutcome::Complete;
     constexpr auto kImageBytes = int32_t(kImageSize);
-    for (int32_t offset = 0; offset < kImageBytes;) {
+    for (int32_t offset = 0; offset < kImageBytes; offset += int32_t(kBlockSize)) {
         if (abort_.load()) {
             result.outcome = FlashOutcome::Aborted;
             break;
         }
         session_.SetProgress(SessionView::kProgressMax * offset / kImageBytes);
         session_.SetStatus("flashing...  Bytes " + std::to_string(offset));
-        int32_t blocksum = 0;
-        for (int32_t i = 0; i < int32_t(kBlockSize); ++i) {
-            const uint8_t b = image[static_cast<size_t>(offset + i)];
-            if (port.OutputFree() > 0) port.WriteByte(b);
-            blocksum += b;
-        }
-        if (port.OutputFree() > 0) port.WriteByte(static_cast<uint8_t>(blocksum % 256));
-        if (port.OutputFree() > 0) port.WriteByte(static_cast<uint8_t>((blocksum / 256) % 256));
-        offset += int32_t(kBlockSize);
-
-        while (port.OutputFree() < port.OutSize() && !port.LineLost()) PacedWait(kDrainTurnMs);
-        bool answered = false;
-        // A vanished device cannot answer: no use sitting out the answer wait.
-        for (int32_t poll = 0; poll < kBlockAnswerPolls && !answered && !port.LineLost();
-             ++poll) {
-            PacedWait(kPollMs);
-            answered = port.InputCount() >= 2;
-        }
-        if (!answered) {
-            if (port.LineLost()) session_.TellLineLost(PortName(port));
-            PacedWait(kPollMs);
+        LoaderLink::Block block;
+        std::copy_n(image.begin() + offset, kBlockSize, block.begin());
+        const Result<uint16_t> answer = link.SendBlock(block);
+        if (!answer) {
             view.ShowError(std::string(kNoAnswerText));
             result.outcome = FlashOutcome::NoAnswer;
             break;
         }
-        const uint8_t first = port.ReadByte();
-        const uint8_t second = port.ReadByte();
-        if (first + 256 * second != blocksum) {
+        if (*answer != LoaderLink::BlockSum(block)) {
             view.ShowError(std::string(kWrongSumText));
             result.outcome = FlashOutcome::WrongSum;
             break;
         }
         ++result.blocksDone;
-        view.BlocksDone(result.blocksDone, int(kBlockCount));
+        session_.TellBlocksDone(result.blocksDone, int(kBlockCount));
     }
     return result;
 }

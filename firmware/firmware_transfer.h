@@ -18,10 +18,8 @@
 namespace swb808 {
 
 inline constexpr std::string_view kNoLoaderText = "Gerät/Bootloader reagiert nicht, Abbruch!";
-inline constexpr std::string_view kNoAnswerText =
-    "Keine Rückmeldung beim Programmieren, Abbruch!";
-inline constexpr std::string_view kWrongSumText =
-    "Falsche Prüfsumme beim Programmieren, Abbruch!";
+inline constexpr std::string_view kNoAnswerText = "Keine Rückmeldung beim Programmieren, Abbruch!";
+inline constexpr std::string_view kWrongSumText = "Falsche Prüfsumme beim Programmieren, Abbruch!";
 
 enum class FlashOutcome {
     Complete,       // all 96 blocks confirmed
@@ -58,9 +56,7 @@ class FirmwareTransfer {
 
   private:
     class Running;
-    void EnterUpdate();
-    bool SearchBootloader(const std::vector<PortRef>& ports);
-    FlashResult TransferImage(const TFirmwareImage& image);
+    FlashResult TransferImage(LoaderLink& link, const TFirmwareImage& image);
 
     BoardSession& session_;
     std::atomic<bool> abort_{false};

@@ -54,8 +54,12 @@ std::string VccText(double volts, std::string_view decimalSeparator) {
     return out;
 }
 
+bool VccInRange(double volts) {
+    return volts >= 4.75 && volts <= 5.25;
+}
+
 TColor VccColor(double volts) {
-    return (volts >= 4.75 && volts <= 5.25) ? kVccGoodColor : kVccBadColor;
+    return VccInRange(volts) ? clVccGood : clVccBad;
 }
 
 }  // namespace swb808

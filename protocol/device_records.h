@@ -8,13 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/colors.h"
+
 namespace swb808 {
-
-// A 32-bit colour, 0x00BBGGRR.
-using TColor = uint32_t;
-
-inline constexpr TColor kVccGoodColor = 0x008000;  // green
-inline constexpr TColor kVccBadColor = 0x160AE2;   // red
 
 // Flag bits of configuration byte 5; the other bits are written as 0.
 inline constexpr uint8_t kCfgKeepRelays = 0x01;    // keep the relay state on a connection error
@@ -40,7 +36,7 @@ std::string VccText(double volts, std::string_view decimalSeparator = ".");
 // The supply is in range from 4.75 V to 5.25 V, both included.
 bool VccInRange(double volts);
 
-// Green in range, red outside.
+// clVccGood in range, clVccBad outside.
 TColor VccColor(double volts);
 
 }  // namespace swb808

@@ -33,8 +33,36 @@ bool TSWB808Protocol::SendCommand(uint8_t command, int32_t len) {
 
     if (port_.OutputFree() < n) return false;
     port_.WriteBlock(FrameBuffer.data(), n);
-    while (port_.OutputFree() < kOutputBufferSize) PacedWait(kReceiveTurnMs);
+    DrainOutput(port_, kReceiveTurnMs);
     return true;
+}
+
+void DrainOutput(TSerialPort& port, int turnMs) {
+    while (port.OutputFree() < port.OutSize() && !port.LineLost()) PacedWait(turnMs);
+}
+
+namespace {
+// Input-change frames read past before a reply counts as missing.
+constexpr int kMaxInputFramesBeforeReply = 4;
+}  // namespace
+
+bool TSWB808Protocol::ReadRecord(uint8_t command, int32_t replyLength, int payloadLength,
+                                 int32_t baud, const std::function<void(uint8_t)>& onInputs) {
+    Payload[0] = 0x00;
+    if (!SendCommand(command, 1)) return false;
+    PacedWait(board::ReplyWaitMs(baud));
+    for (int frames = 0; frames <= kMaxInputFramesBeforeReply; ++frames) {
+        const uint32_t r = RcvCommand(replyLength);
+        if (port_.LineLost()) return false;
+        if (ReplyCode(r) == (command & 0x0F) && ReplyLength(r) == payloadLength) return true;
+        // The board may report an input change just before it answers; both are 7 bytes
+        // for the one-byte reads.
+        if (ReplyCode(r) != kInputChangeReplyCode || ReplyLength(r) != 1) return false;
+        OptoState = Payload[0];
+        if (onInputs) onInputs(OptoState);
+        if (command == kReadInputs) return true;  // the newest inputs all the same
+    }
+    return false;
 }
 
 uint32_t TSWB808Protocol::RcvCommand(int32_t expected) {
@@ -92,8 +120,7 @@ bool TSWB808Protocol::readconfig(const std::string& portName, int32_t baud) {
     const uint32_t r = RcvCommand(kReplyVersion);
     if (ReplyCode(r) != kVersionReplyCode || ReplyLength(r) != kVersionLength) return false;
 
-    if (status_)
-        status_("querying " + portName + " at " + std::to_string(baud) + " Baud...");
+    if (status_) status_("querying " + portName + " at " + std::to_string(baud) + " Baud...");
     FirmwareVersion.append(reinterpret_cast<const char*>(Payload.data()), kVersionLength);
 
     Payload[0] = 0x00;

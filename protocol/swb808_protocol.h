@@ -1,9 +1,10 @@
 #pragma once
 
 // The board's framed protocol on a serial port: the frame codec, the device records and the
-// query that fills them. One instance per session, owned by it; its logic thread only. Waits go through PacedWait, so handlers may run a nested send or receive in the
-// middle of one: the inner call then overwrites the buffers (that is how the board's protocol
-// is driven), but every access stays inside them.
+// query that fills them. One instance per session, owned by it; its logic thread only. Waits go
+// through PacedWait, so handlers may run a nested send or receive in the middle of one: the inner
+// call then overwrites the buffers (that is how the board's protocol is driven), but every access
+// stays inside them.
 
 #include <array>
 #include <cstdint>
@@ -58,6 +59,14 @@ class TSWB808Protocol {
     // (length << 16) | reply code, or 0 when no valid frame was received.
     uint32_t RcvCommand(int32_t expected);
 
+    // One read of a single record: `command` with payload 0x00, the reply wait at `baud`, a
+    // receive of `replyLength` bytes. True when the reply has the command's code and carries
+    // `payloadLength` bytes (then in Payload). Input-change frames that come first (at most
+    // four) are read past, each mask given to `onInputs`; for the input read the newest such
+    // mask is the answer. False at once on a lost line.
+    bool ReadRecord(uint8_t command, int32_t replyLength, int payloadLength, int32_t baud,
+                    const std::function<void(uint8_t)>& onInputs);
+
     // Queries the board on the open port at `baud`: version, relays, inputs, identity,
     // configuration and supply voltage. True when the version reply was right; `port` is
     // used only in the status text.
@@ -82,6 +91,10 @@ class TSWB808Protocol {
     TSerialPort& port_;
     TStatusSink status_;
 };
+
+// Waits in turns of `turnMs` until every queued byte has left the port, or its device vanished
+// (which never drains).
+void DrainOutput(TSerialPort& port, int turnMs);
 
 // Splits a receive result.
 inline constexpr int ReplyCode(uint32_t result) {

@@ -6,6 +6,7 @@
 #include "protocol/board_facts.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 #include "ui/window_view.h"
 
 namespace swb808 {
@@ -89,9 +90,9 @@ void TSWB808Form::RelLed1Click(LedIndicator& sender) {
 }
 
 ConfigValues TSWB808Form::ConfigControls() const {
-    return ConfigValues{NewBaudComboBox->ItemIndex(),    errSpinEdit->Value(),
-                        hsSpinEdit->Value(),             KeepLastCheckBox->Checked(),
-                        hsRadioButtonOff->Checked(),     errRadioButtonOff->Checked()};
+    return ConfigValues{NewBaudComboBox->ItemIndex(), errSpinEdit->Value(),
+                        hsSpinEdit->Value(),          KeepLastCheckBox->Checked(),
+                        hsRadioButtonOff->Checked(),  errRadioButtonOff->Checked()};
 }
 
 void TSWB808Form::SaveSpeedButtonClick() {
@@ -117,14 +118,7 @@ void TSWB808Form::closeEvent(QCloseEvent* event) {
 
 TSWB808Form::~TSWB808Form() {
     // The port goes before the widgets its handlers touch.
-    SWBComPort.OnTriggerData = nullptr;
-    try {
-        if (SWBComPort.Open()) {
-            SWBComPort.DiscardOutput();
-            SWBComPort.SetOpen(false);
-        }
-    } catch (...) {
-    }
+    Session.ClosePort();
 }
 
 }  // namespace swb808

@@ -4,6 +4,8 @@
 #include <QMetaObject>
 
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
+#include "firmware/firmware_transfer.h"
 
 namespace swb808 {
 

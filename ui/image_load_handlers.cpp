@@ -8,6 +8,7 @@
 #include "firmware/firmware_image.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 namespace swb808 {
 

@@ -1,4 +1,5 @@
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 #include <QShowEvent>
 #include <QVBoxLayout>

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QGroupBox>
-#include <QLabel>
-#include <QProgressBar>
-#include <QTabWidget>
+// The window's declaration needs the session it holds and the image it keeps; its controls
+// are named by pointer only (ui/controls.h and the others define them).
+
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -12,18 +11,25 @@
 
 #include "connection/board_session.h"
 #include "firmware/firmware_image.h"
-#include "firmware/firmware_transfer.h"
-#include "protocol/swb808_protocol.h"
-#include "serial/serial_port.h"
-#include "ui/controls.h"
-#include "ui/led_indicator.h"
-#include "ui/spin_edit.h"
-#include "ui/status_bar.h"
-#include "ui/text_memo.h"
+
+class QLabel;
+class QProgressBar;
+class QTabWidget;
 
 namespace swb808 {
 
 class TWindowView;
+class FirmwareTransfer;
+class Panel;
+class ComboBox;
+class SpeedButton;
+class RadioButton;
+class CheckBox;
+class GroupBox;
+class LedIndicator;
+class SpinEdit;
+class TextMemo;
+class StatusBar;
 
 // The program's one window. Controls are public and carry the names the program's logic
 // uses for them (also as Qt object names).

@@ -3,6 +3,7 @@
 #include "ui/artwork.h"
 #include "ui/form_builder.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 namespace swb808 {
 

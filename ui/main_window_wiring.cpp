@@ -3,6 +3,7 @@
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
 #include "ui/qt_port_notifier.h"
+#include "ui/window_controls.h"
 
 namespace swb808 {
 
@@ -21,9 +22,7 @@ void TSWB808Form::WireLogicHandlers() {
     UpdateSpeedButton->OnClick = [this] { RunHandler([this] { UpdateSpeedButtonClick(); }); };
 
     // The port's notifications run on this thread, also inside the logic's waits.
-    SWBComPort.OnTriggerData = [this](TSerialPort& CP, uint16_t handle) {
-        RunHandler([this, &CP, handle] { SWBComPortTriggerData(CP, handle); });
-    };
+    Session.SetHandlerRunner([](const std::function<void()>& handler) { RunHandler(handler); });
     portNotifier_ = TQtPortNotifier::AttachTo(SWBComPort);
     auto* lineCheck = new QTimer(this);
     QObject::connect(lineCheck, &QTimer::timeout, this,

@@ -9,6 +9,7 @@
 #include "ui/ansi_text.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 namespace swb808 {
 
@@ -88,7 +89,7 @@ void TWindowView::Disconnected() {
     f_.IdLabel->setText(QStringLiteral("(unbekannt, bitte Scan durchführen)"));
     f_.VersionLabel->setText(QStringLiteral("(unbekannt)"));
     f_.VccPanel->SetCaption(QStringLiteral("0.00 V"));
-    f_.VccPanel->SetColor(kVccBadColor);
+    f_.VccPanel->SetColor(clVccBad);
 
     f_.SaveSpeedButton->setEnabled(false);
     f_.ResetSpeedButton->setEnabled(false);

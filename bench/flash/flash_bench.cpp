@@ -17,6 +17,7 @@
 #include "sim/board_simulator.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 namespace {
 

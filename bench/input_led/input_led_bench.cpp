@@ -20,6 +20,7 @@
 #include "sim/board_simulator.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ class PaintWatch : public QObject {
     std::optional<Clock::time_point> painted_;
 };
 
-struct Result {
+struct LedResult {
     unsigned baud = 0;
     int measured = 0;
     std::vector<double> paintMs;
@@ -85,8 +86,8 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(i, v.size() - 1)];
 }
 
-Result Measure(const std::filesystem::path& dir, unsigned baud) {
-    Result result;
+LedResult Measure(const std::filesystem::path& dir, unsigned baud) {
+    LedResult result;
     result.baud = baud;
     sim::BoardOptions o;
     o.baud = baud;
@@ -229,7 +230,7 @@ int main(int, char** argv) {
     SetEventPump([] { QCoreApplication::processEvents(); });
     SetDialogs(std::make_unique<ConsoleDialogs>());
 
-    std::vector<Result> results;
+    std::vector<LedResult> results;
     for (unsigned baud : {115200u, 2400u}) results.push_back(Measure(tmpl, baud));
     const std::vector<BurstResult> bursts = MeasureBurstsAt(tmpl, 115200);
     SetDialogs(nullptr);
@@ -246,7 +247,7 @@ int main(int, char** argv) {
         "p99 / reference |\n");
     std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     bool ok = true;
-    for (const Result& r : results) {
+    for (const LedResult& r : results) {
         const double wire = kFrameBits * 1000.0 / r.baud;
         const double ref = wire + kTurnMs;
         const double med = Percentile(r.paintMs, 0.5);

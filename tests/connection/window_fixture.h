@@ -29,6 +29,7 @@
 #include "tests/support/watchdog.h"
 #include "tests/ui/recording_dialogs.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 // Readable values in failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) {

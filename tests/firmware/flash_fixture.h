@@ -27,6 +27,7 @@
 #include "tests/support/watchdog.h"
 #include "tests/ui/recording_dialogs.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 namespace swb808::testing {
 

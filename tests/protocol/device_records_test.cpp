@@ -11,11 +11,11 @@ TEST(VccDisplay, TextAndColourAtTheBounds) {
         const char* text;
         TColor color;
     } cases[] = {
-        {0, "0 V", kVccBadColor},        {782, "4.744 V", kVccBadColor},
-        {783, "4.750 V", kVccGoodColor}, {800, "4.853 V", kVccGoodColor},
-        {865, "5.247 V", kVccGoodColor}, {866, "5.253 V", kVccBadColor},
-        {1023, "6.206 V", kVccBadColor}, {65535, "397.5 V", kVccBadColor},
-        {1, "0.006 V", kVccBadColor},
+        {0, "0 V", clVccBad},        {782, "4.744 V", clVccBad},
+        {783, "4.750 V", clVccGood}, {800, "4.853 V", clVccGood},
+        {865, "5.247 V", clVccGood}, {866, "5.253 V", clVccBad},
+        {1023, "6.206 V", clVccBad}, {65535, "397.5 V", clVccBad},
+        {1, "0.006 V", clVccBad},
     };
     for (const auto& c : cases) {
         const double v = VccVolts(c.raw);
@@ -31,10 +31,10 @@ TEST(VccDisplay, UsesTheGivenDecimalSeparator) {
 }
 
 TEST(VccDisplay, BothBoundsAreGreen) {
-    EXPECT_EQ(VccColor(4.75), kVccGoodColor);
-    EXPECT_EQ(VccColor(5.25), kVccGoodColor);
-    EXPECT_EQ(VccColor(4.7499999), kVccBadColor);
-    EXPECT_EQ(VccColor(5.2500001), kVccBadColor);
+    EXPECT_EQ(VccColor(4.75), clVccGood);
+    EXPECT_EQ(VccColor(5.25), clVccGood);
+    EXPECT_EQ(VccColor(4.7499999), clVccBad);
+    EXPECT_EQ(VccColor(5.2500001), clVccBad);
     EXPECT_EQ(VccText(5.0), "5 V");
 }
 

@@ -9,6 +9,7 @@
 
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 namespace swb808 {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "serial/port_description.h"
 #include "ui/main_window.h"
+#include "ui/window_controls.h"
 
 namespace swb808 {
 namespace {
