@@ -225,6 +225,7 @@ def browser(workdir, width=1280, height=900, lang="de"):
     """A fresh headless Chromium; skips the test when there is none."""
     try:
         from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service as ChromeService
     except ImportError:
         skip("python3-selenium is not installed (apt-get install python3-selenium)")
     binary = find_browser()
@@ -240,7 +241,7 @@ def browser(workdir, width=1280, height=900, lang="de"):
     opts.add_argument("--user-data-dir=" + tempfile.mkdtemp(prefix="chromium-", dir=workdir))
     opts.add_experimental_option("prefs", {"intl.accept_languages": lang})
     opts.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    service = webdriver.ChromeService(executable_path=driver_path)
+    service = ChromeService(executable_path=driver_path)
     d = webdriver.Chrome(options=opts, service=service)
     d.set_script_timeout(30)
     return d

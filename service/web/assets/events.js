@@ -44,6 +44,7 @@ export class EventStream {
         while (current()) {
             const controller = (this.controller = new AbortController());
             let opened = false;
+            let openedAt = 0;
             let silence = null;
             const arm = () => {
                 clearTimeout(silence);
@@ -68,7 +69,7 @@ export class EventStream {
                 if (!res.ok || !res.body) throw new Error(`HTTP ${res.status}`);
                 if (!current()) return;
                 opened = true;
-                this.retryMs = kRetryMinMs;
+                openedAt = performance.now();
                 this.handlers.open();
                 await this.read(res.body, arm);
             } catch {
@@ -76,6 +77,9 @@ export class EventStream {
             }
             clearTimeout(silence);
             if (!current()) return;
+            // Only a stream that stayed up a while starts the pauses afresh: one that the
+            // service ends at once must not be asked for again and again.
+            if (opened && performance.now() - openedAt > kRetryMaxMs) this.retryMs = kRetryMinMs;
             this.handlers.close(opened);
             await new Promise((r) => setTimeout(r, this.retryMs));
             this.retryMs = Math.min(this.retryMs * 2, kRetryMaxMs);
