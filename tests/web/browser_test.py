@@ -66,6 +66,11 @@ def seen(d, key):
     return d.execute_script("return window[arguments[0]];", key) or []
 
 
+def reads_of_boards(d):
+    return d.execute_script(
+        "return performance.getEntriesByType('resource').filter((e) => e.name.endsWith('/api/v1/boards')).length;")
+
+
 def click(d, css):
     d.execute_script("document.querySelector(arguments[0]).click();", css)
 
@@ -117,9 +122,12 @@ def case_input(args):
         css = sel(b, "input", 3)
         wait_for("input 3 shown", lambda: state(d, css) == "off" and usable(d, sel(b, "relay", 1)))
         watch(d, css, "input3")
+        reads = reads_of_boards(d)
         before = time.time() * 1000
         rig.sims[1].command("inputs 0x04")
         wait_for("input 3 lit", lambda: seen(d, "input3"))
+        # Shown from the event itself, not from reading the boards again after a reconnect.
+        assert reads_of_boards(d) == reads, "the page read the boards again"
         lit = seen(d, "input3")[0]
         assert lit["s"] == "on", lit
         print(f"input change -> LED lit: {lit['drawn'] - before:.1f} ms "

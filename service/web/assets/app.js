@@ -154,6 +154,7 @@ function onEvent(type, data) {
 }
 
 const stream = new EventStream({
+    event: onEvent,
     open() {
         const again = everConnected;
         everConnected = true;
