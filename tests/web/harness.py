@@ -135,15 +135,23 @@ class Service:
 
     def start(self, wait_online=True):
         args = [self.binary, "--listen", f"127.0.0.1:{self.port}"]
+        # COM names, as an operator gives them; SWB808_PORT_DIR maps them to the links.
         for d in self.devices:
-            args += ["--port", d]
+            args += ["--port", os.path.basename(d).upper()]
         if self.tokens:
             args += ["--tokens", self.tokens]
         if self.local_writes:
             args.append("--allow-local-writes")
         self.runs += 1
         log = open(os.path.join(self.workdir, f"swb808d-{self.runs}.log"), "w")
-        self.proc = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT)
+        locks = os.path.join(self.workdir, "locks")
+        os.makedirs(locks, exist_ok=True)
+        os.makedirs(os.path.join(self.workdir, "state"), exist_ok=True)
+        # Lock files and the boards it remembers of its own: the machine's are shared with
+        # other runs (a board remembered on COM3 would be "another board" here).
+        env = {**os.environ, "SWB808_PORT_DIR": os.path.dirname(self.devices[0]), "SWB808_LOCK_DIR": locks,
+               "STATE_DIRECTORY": os.path.join(self.workdir, "state")}
+        self.proc = subprocess.Popen(args, stdout=log, stderr=subprocess.STDOUT, env=env)
         wait_for("the service to answer", self._healthy, timeout=30)
         if wait_online:
             wait_for("every board online", self._all_online, timeout=60, step=0.1)
@@ -179,7 +187,7 @@ class Service:
 
     def board_id(self, device):
         for b in self.boards(self.admin_token if self.tokens else None):
-            if b.get("device") == device or os.path.realpath(b.get("device") or "") == os.path.realpath(device):
+            if b.get("port") == os.path.basename(device).upper() or b.get("device") == device:
                 return b["id"]
         raise AssertionError(f"no board on {device}")
 

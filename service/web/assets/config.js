@@ -71,7 +71,7 @@ export function configForm(b) {
     const heading = h('h2', { class: 'bar' });
     const form = h('form', { class: 'config', novalidate: true },
         h('div', { class: 'row' }, rateLabel, rate), retry.el, errors.el,
-        h('div', { class: 'row' }, keep, keepLabel),
+        h('div', { class: 'row check' }, keep, keepLabel),
         h('div', { class: 'buttons' }, save, saveReset), why,
         h('div', { class: 'buttons' }, reset, resetHint), message);
     for (const btn of [save, saveReset, reset]) btn.setAttribute('aria-describedby', whyId);

@@ -79,7 +79,7 @@ export function firmwarePanel(fixed) {
     const bootLabel = h('label', { for: bootId });
     const bootHint = h('p', { class: 'hint', id: `${bootId}-hint` });
     boot.setAttribute('aria-describedby', bootHint.id);
-    const bootGroup = h('fieldset', { class: 'boot' }, h('legend'), h('div', { class: 'row' }, boot, bootLabel), bootHint);
+    const bootGroup = h('fieldset', { class: 'boot' }, h('legend'), h('div', { class: 'row check' }, boot, bootLabel), bootHint);
     const whyId = uniqueId('fw-why');
     const why = h('p', { class: 'why', id: whyId, hidden: true });
     const flash = h('button', { type: 'button', class: 'primary', 'aria-describedby': whyId });
@@ -174,7 +174,7 @@ export function firmwarePanel(fixed) {
                     const box = h('input', { type: 'checkbox', id: cid, 'data-board': id });
                     box.addEventListener('change', () => update());
                     checks.set(id, box);
-                    targets.append(h('div', { class: 'row' }, box, h('label', { for: cid })));
+                    targets.append(h('div', { class: 'row check' }, box, h('label', { for: cid })));
                 }
                 checks.get(id).nextSibling.textContent = `${b.name} (${t(b.state)})`;
             }
@@ -188,7 +188,7 @@ export function firmwarePanel(fixed) {
             }
         }
         if (!reason && !chosen.length) reason = whyBlocked(null, 'admin');
-        if (!reason && !image) reason = info?.error ? t(info.error) : `${t('fwLoaded')} ${t('fwNone')}`;
+        if (!reason && !image) reason = info?.error ? t(info.error) : t('fwNoFile');
         block(flash, reason);
         why.textContent = reason ?? '';
         why.hidden = !reason;
