@@ -5,7 +5,12 @@
 # package_files.cmake.
 set(SWB808_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/swb808)
 
-install(TARGETS swb808 swb808ctl swb808-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS swb808 swb808ctl swb808-sim swb808d RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The service: its unit where Debian 12 keeps units, its configuration as a conffile.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808d.service DESTINATION /lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808d.conf DESTINATION /etc/swb808)
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles "/etc/swb808/swb808d.conf\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/swb808.svg
@@ -31,7 +36,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Finds the SWB808 board on a serial port, switches its relays, shows its
 inputs and supply voltage, edits its configuration and replaces its firmware.
 Includes swb808-sim, a simulated board on a pseudo-terminal, to try the
-program without a board.")
+program without a board, and swb808d, which offers the boards over HTTP
+(a JSON API and an event stream) with access tokens.")
 set(CPACK_PACKAGE_CONTACT "${SWB808_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)  # the build type carries debug info; the package need not
 

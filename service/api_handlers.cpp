@@ -182,9 +182,10 @@ void Pulse(BoardRegistry& boards, boost::asio::io_context& io, const ExchangePtr
         const Result<void> r = b.SetRelay(n, true);
         if (!r) return Failure{r.error()};
         // The off command is queued when the time is up, behind what came meanwhile.
+        const uint64_t pulse = owner.PulseBegins(n);
         auto timer = std::make_shared<boost::asio::steady_timer>(io, std::chrono::milliseconds(ms));
-        timer->async_wait([timer, &owner, n, who](boost::system::error_code ec) {
-            if (ec) return;
+        timer->async_wait([timer, &owner, n, who, pulse](boost::system::error_code ec) {
+            if (ec || !owner.PulseEnds(pulse)) return;
             owner.Submit(
                 "write_relays",
                 [n](Board& board) -> Result<Json> {

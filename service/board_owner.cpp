@@ -117,6 +117,18 @@ void BoardOwner::Stop() {
         const std::lock_guard lock(wakeMutex_);
         wake_.notify_all();
     }
+    std::map<uint64_t, int> pulses;
+    {
+        const std::lock_guard lock(mutex_);
+        pulses.swap(pulses_);
+    }
+    for (const auto& [pulse, relay] : pulses) {
+        const Result<void> off =
+            worker_->Post([n = relay](Board& b) { return b.SetRelay(n, false); }).get();
+        LogInfo(config_.port.Name() + ": relay " + std::to_string(relay) +
+                " of a pulse switched off at the stop" +
+                (off ? std::string() : ": " + off.error().message));
+    }
     worker_->RequestStop();
     if (supervisor_.joinable()) supervisor_.join();
     subscription_.Reset();
@@ -405,6 +417,17 @@ Result<std::shared_ptr<FlashJob>> BoardOwner::Flash(const TFirmwareImage& image,
         }
     }
     return job;
+}
+
+uint64_t BoardOwner::PulseBegins(int relay) {
+    const std::lock_guard lock(mutex_);
+    pulses_[nextPulse_] = relay;
+    return nextPulse_++;
+}
+
+bool BoardOwner::PulseEnds(uint64_t pulse) {
+    const std::lock_guard lock(mutex_);
+    return pulses_.erase(pulse) == 1;
 }
 
 void BoardOwner::NoteRecords(const BoardRecords& records) {

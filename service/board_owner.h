@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -84,6 +85,12 @@ class BoardOwner {
     Result<std::shared_ptr<FlashJob>> Flash(const TFirmwareImage& image, bool bootloader,
                                             const std::string& jobId);
 
+    // A pulse switched `relay` on: until PulseEnds takes it back, a Stop switches it off
+    // before the board is let go, so no relay stays on because the service ended.
+    uint64_t PulseBegins(int relay);
+    // False when Stop has already switched it off.
+    bool PulseEnds(uint64_t pulse);
+
     // What a command read, for the next reads of the cache (board thread or any).
     void NoteRecords(const BoardRecords& records);
     void NoteRelays(uint8_t mask);
@@ -115,6 +122,8 @@ class BoardOwner {
     std::optional<std::string> expectedKey_;
     int knownBaud_ = 0;
     std::shared_ptr<FlashJob> job_;
+    std::map<uint64_t, int> pulses_;  // pulse -> relay, switched on and not yet off
+    uint64_t nextPulse_ = 1;
 
     std::mutex wakeMutex_;  // the supervisor's schedule
     std::condition_variable wake_;

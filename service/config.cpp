@@ -7,6 +7,7 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <charconv>
+#include <cstdlib>
 
 namespace swb808::service {
 
@@ -43,7 +44,8 @@ void ParseListen(const std::string& text, ServiceConfig& config) {
     boost::asio::ip::make_address(host, ec);
     if (ec) throw ConfigError("not an address: \"" + host + "\"");
     config.listenHost = host;
-    config.listenPort = Number<uint16_t>(text.substr(colon + 1), 1, 65535, "listen port");
+    config.listenPort =
+        Number<uint16_t>(text.substr(colon + 1), 0, 65535, "listen port");  // 0: any free one
 }
 
 bool IsLoopback(const std::string& host) {
@@ -153,6 +155,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!ports.empty()) {
         cl.config.boards.clear();
         for (const auto& p : ports) cl.config.boards.push_back({{}, ParsePort(p), baud});
+    }
+    // A unit hands the root-only tokens file over as a credential (LoadCredential=tokens:...).
+    if (cl.config.tokensFile.empty()) {
+        if (const char* creds = std::getenv("CREDENTIALS_DIRECTORY"); creds && *creds) {
+            const std::string path = std::string(creds) + "/tokens";
+            if (QFileInfo::exists(QString::fromStdString(path))) cl.config.tokensFile = path;
+        }
     }
     if (cl.config.tlsCert.empty() != cl.config.tlsKey.empty())
         throw ConfigError("TLS needs both --tls-cert and --tls-key");

@@ -10,10 +10,12 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <array>
 #include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "service/event_hub.h"
@@ -74,6 +76,7 @@ class EventStream : public std::enable_shared_from_this<EventStream<Stream>> {
                                           "read the boards' state again"));
         for (const auto& e : replay.events) backlog_.push_back(EventText(*e));
         Ping();
+        WatchForClose();
         Pump();
     }
 
@@ -109,11 +112,28 @@ class EventStream : public std::enable_shared_from_this<EventStream<Stream>> {
         });
     }
 
+    // The client sends nothing more; a read that ends means it has gone. The pending read
+    // is also what keeps this stream alive between events.
+    void WatchForClose() {
+        // On the socket itself, so that the writes' timeouts do not cut this read short.
+        boost::beast::get_lowest_layer(stream_).socket().async_read_some(
+            boost::asio::buffer(sink_),
+            [self = this->shared_from_this()](boost::system::error_code ec, std::size_t) {
+                if (ec)
+                    self->Close();
+                else
+                    self->WatchForClose();
+            });
+    }
+
     void Pump() {
         if (writing_ || closed_ || backlog_.empty()) return;
         writing_ = true;
-        current_ = std::move(backlog_.front());
-        backlog_.pop_front();
+        // Everything queued goes in one write: the backlog only grows while the client's
+        // connection is not taking what was sent.
+        current_.clear();
+        for (auto& text : backlog_) current_ += text;
+        backlog_.clear();
         // A write that cannot finish in this time means the client is gone.
         boost::beast::get_lowest_layer(stream_).expires_after(std::chrono::seconds(30));
         boost::asio::async_write(
@@ -147,6 +167,7 @@ class EventStream : public std::enable_shared_from_this<EventStream<Stream>> {
     EventHub::Subscription subscription_;
     std::deque<std::string> backlog_;
     std::string current_;
+    std::array<char, 512> sink_{};
     bool writing_ = false;
     bool dropped_ = false;
     bool closed_ = false;

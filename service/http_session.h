@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -58,7 +59,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     void ReadHeader() {
         parser_.emplace();
         parser_->header_limit(16 * 1024);
-        parser_->body_limit(kBodyLimit);
+        // The route's limit is set once the header is known; until then the parser must not
+        // refuse a Content-Length on its own (it would end the connection without an answer).
+        parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
         Lowest().expires_after(std::chrono::seconds(60));  // an idle connection ends
         http::async_read_header(
             stream_, buffer_, *parser_,
