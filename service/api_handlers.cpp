@@ -435,6 +435,11 @@ void AddApiRoutes(Router& router, BoardRegistry& boards, Metrics& metrics,
         for (const auto& owner : b.Boards()) up[owner->Id()] = owner->State() == BoardState::Online;
         ex->reply(TextResponse(metrics.Render(up), "text/plain; version=0.0.4; charset=utf-8"));
     });
+    // Who the service takes the caller for: lets a page show what its role may do.
+    router.Add(verb::get, "/api/v1/me", Role::None, [](const ExchangePtr& ex) {
+        ex->reply(JsonResponse(Json{{"name", QString::fromStdString(ex->caller.name)},
+                                    {"role", RoleName(ex->caller.role)}}));
+    });
     router.Add(verb::get, "/api/v1/boards", Role::Viewer,
                [&b](const ExchangePtr& ex) { ListBoards(b, ex); });
     router.Add(verb::get, board, Role::Viewer, [&b](const ExchangePtr& ex) { BoardInfo(b, ex); });

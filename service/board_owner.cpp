@@ -86,8 +86,12 @@ struct BoardOwner::Found {
 };
 
 BoardOwner::BoardOwner(BoardConfig config, KnownBoards& known, EventHub& hub, Metrics& metrics,
-                       std::size_t queueLimit)
-    : config_(std::move(config)), known_(known), hub_(hub), metrics_(metrics) {
+                       std::size_t queueLimit, ClaimId claimId)
+    : config_(std::move(config)),
+      claimId_(std::move(claimId)),
+      known_(known),
+      hub_(hub),
+      metrics_(metrics) {
     view_.port = config_.port;
     view_.name = config_.name;
     view_.problem = "not found yet";
@@ -233,10 +237,21 @@ bool BoardOwner::TryFind() {
 }
 
 void BoardOwner::Adopt(const Found& found) {
+    bool named;
+    {
+        const std::lock_guard lock(mutex_);
+        named = !config_.name.empty() || expectedKey_;
+    }
+    // Two boards with the same identity text still get an id each.
+    const std::string derived =
+        named ? std::string()
+              : claimId_(IdFromText(found.identity.key),
+                         IdFromText(found.identity.key) + "-" + IdFromText(config_.port.Name()),
+                         this);
     std::string id;
     {
         const std::lock_guard lock(mutex_);
-        if (config_.name.empty() && !expectedKey_) view_.id = IdFromText(found.identity.key);
+        if (!derived.empty()) view_.id = derived;
         expectedKey_ = found.identity.key;
         knownBaud_ = found.identity.baud;
         view_.identity = found.identity;

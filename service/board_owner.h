@@ -56,8 +56,11 @@ class BoardOwner {
     using Command = std::function<Result<QJsonObject>(Board&)>;
     using Reply = std::function<void(Result<QJsonObject>)>;
 
+    // Gives the board `wanted` as its id, or `alternative` when another board has it already.
+    using ClaimId = std::function<std::string(
+        const std::string& wanted, const std::string& alternative, const BoardOwner* asking)>;
     BoardOwner(BoardConfig config, KnownBoards& known, EventHub& hub, Metrics& metrics,
-               std::size_t queueLimit);
+               std::size_t queueLimit, ClaimId claimId);
     ~BoardOwner();  // Stop()
     BoardOwner(const BoardOwner&) = delete;
     BoardOwner& operator=(const BoardOwner&) = delete;
@@ -111,6 +114,7 @@ class BoardOwner {
     void AfterCommand(Board& board);  // board thread
 
     const BoardConfig config_;
+    const ClaimId claimId_;
     KnownBoards& known_;
     EventHub& hub_;
     Metrics& metrics_;

@@ -8,7 +8,16 @@ BoardRegistry::BoardRegistry(const ServiceConfig& config, KnownBoards& known, Ev
                              Metrics& metrics)
     : hub_(hub) {
     for (const auto& b : config.boards)
-        boards_.push_back(std::make_unique<BoardOwner>(b, known, hub, metrics, config.queueLimit));
+        boards_.push_back(std::make_unique<BoardOwner>(
+            b, known, hub, metrics, config.queueLimit,
+            [this](const std::string& wanted, const std::string& alternative,
+                   const BoardOwner* asking) {
+                const std::lock_guard lock(mutex_);
+                bool taken = false;
+                for (const auto& [owner, id] : ids_)
+                    taken = taken || (owner != asking && id == wanted);
+                return ids_[asking] = taken ? alternative : wanted;
+            }));
 }
 
 BoardRegistry::~BoardRegistry() {
@@ -16,6 +25,10 @@ BoardRegistry::~BoardRegistry() {
 }
 
 void BoardRegistry::Start() {
+    {
+        const std::lock_guard lock(mutex_);
+        for (auto& b : boards_) ids_[b.get()] = b->Id();
+    }
     for (auto& b : boards_) b->Start();
 }
 

@@ -41,6 +41,7 @@ class BoardRegistry {
     std::vector<std::unique_ptr<BoardOwner>> boards_;
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<FlashJob>> jobs_;
+    std::map<const BoardOwner*, std::string> ids_;  // every board's id, for unique ones
     uint64_t nextJob_ = 1;
 };
 

@@ -92,6 +92,7 @@ TEST_F(AccessTest, EachRoleMayDoWhatItsRoleAllowsAndNoMore) {
     ASSERT_FALSE(id.empty()) << Service().Log();
     const std::vector<Row> rows = {
         {"GET", "/healthz", "", None, 200},
+        {"GET", "/api/v1/me", "", None, 200},
         {"GET", "/metrics", "", Viewer, 200},
         {"GET", "/api/v1/boards", "", Viewer, 200},
         {"GET", b + id, "", Viewer, 200},
@@ -136,6 +137,8 @@ TEST_F(AccessTest, EachRoleMayDoWhatItsRoleAllowsAndNoMore) {
                       "default-src 'self'; frame-ancestors 'none'");
         }
     }
+    EXPECT_EQ(Get("/api/v1/me", {{"Authorization", "Bearer " + operator_}}).Json()["role"],
+              "operator");
     EventClient anonymous(Port());
     EXPECT_EQ(anonymous.Status(), 401);
     EventClient viewer(Port(), {{"Authorization", "Bearer " + viewer_}});

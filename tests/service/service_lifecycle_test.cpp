@@ -110,3 +110,23 @@ TEST_F(LifecycleTest, AnotherBoardOnAKnownPortIsReportedAndLeftAlone) {
 
 }  // namespace
 }  // namespace swb808::service::test
+
+namespace swb808::service::test {
+namespace {
+
+TEST_F(LifecycleTest, TwoBoardsWithOneIdentityGetAnIdEach) {
+    auto& three = Board(3, Options(115200));
+    auto& four = Board(4, Options(115200));
+    StartService({"--port", "COM3", "--port", "COM4", "--baud", "115200", "--allow-local-writes"});
+    ASSERT_TRUE(WaitForState(3, "online") && WaitForState(4, "online")) << Service().Log();
+    ASSERT_NE(BoardId(3), BoardId(4));
+    EXPECT_EQ(Put("/api/v1/boards/" + BoardId(3) + "/relays", R"({"mask":3})").status, 200);
+    EXPECT_EQ(Put("/api/v1/boards/" + BoardId(4) + "/relays", R"({"mask":4})").status, 200);
+    for (int i = 0; i < 100 && (three.Relays() != 3 || four.Relays() != 4); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(three.Relays(), 3);
+    EXPECT_EQ(four.Relays(), 4);
+}
+
+}  // namespace
+}  // namespace swb808::service::test
