@@ -40,18 +40,19 @@ function renderHeader() {
     banner.hidden = store.connected || !everConnected;
 }
 
+// Who the service takes the caller for: {"name": ..., "role": "viewer" | "operator" | "admin"},
+// any other role (none) when a token is needed and none was given.
 async function loadRole() {
     try {
-        const { data } = await request('GET', '/api/v1/whoami');
-        store.role = data?.role ?? null;
-        store.writesOpen = !!(data?.local_writes ?? data?.writes);
+        const { data } = await request('GET', '/api/v1/me');
+        store.role = ['viewer', 'operator', 'admin'].includes(data?.role) ? data.role : null;
     } catch (e) {
         if (e.status === 401) store.authNeeded = true;
         store.role = undefined;
     }
 }
 
-// A service that does not say who the caller is: ask with requests it must refuse before
+// A service that does not say who the caller is (no /api/v1/me): ask with requests it must refuse before
 // touching a board (relay 0, rate 1). 403 means the role may not; 400 means it may.
 async function probeRole(id) {
     const may = async (path, body) => {

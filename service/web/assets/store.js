@@ -7,7 +7,6 @@ export const store = {
     order: [],
     loaded: false,
     role: undefined,    // 'viewer' | 'operator' | 'admin' | null (none); undefined: not told
-    writesOpen: false,  // without a token: the service takes writes from loopback
     denied: { operate: false, admin: false },  // learnt from a 403 when the role is not told
     authNeeded: false,
     connected: false,
@@ -44,7 +43,7 @@ function roleBlock(level) {
         if (store.denied[level]) return t(level === 'admin' ? 'whyAdmin' : 'whyNotAllowed');
         return null;
     }
-    if (store.role === null) return store.writesOpen ? null : t('whyNoWrites');
+    if (store.role === null) return t('whyNoWrites');
     if (level === 'operate' && store.role === 'viewer') return t('whyViewer', { role: store.role });
     if (level === 'admin' && store.role !== 'admin') return t('whyAdmin');
     return null;
