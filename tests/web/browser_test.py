@@ -257,8 +257,12 @@ def case_flash(args):
         assert any(0 < v < 96 for v in bar), f"the bar did not move: {bar}"
         flashed = rig.sims[0].image(os.path.join(rig.workdir, "flashed.bin"))
         assert flashed == with_checksum(image), "the board's image differs from the file"
-        wait_for("the new version shown", lambda: text(d, f'[data-board="{b}"] [data-field="firmwareVersion"]') == "1.08b",
-                 timeout=60)
+        try:
+            wait_for("the new version shown",
+                     lambda: text(d, f'[data-board="{b}"] [data-field="firmwareVersion"]') == "1.08b", timeout=30)
+        except AssertionError:
+            print("page:", text(d, f'[data-board="{b}"] [data-field="firmwareVersion"]'), rig.service.boards())
+            raise
 
 
 def case_viewer(args):

@@ -148,6 +148,8 @@ function onEvent(type, data) {
             break;
     }
     if (['online', 'offline', 'flashing'].includes(e.state)) {
+        // Back online (after a flash, a reset, a lost line): its firmware and state may be new.
+        if (e.state === 'online' && b.state !== 'online') loadBoard(b.id, store.eventCount);
         b.state = e.state;
         b.problem = e.state === 'online' ? '' : e.message ?? b.problem;
     }

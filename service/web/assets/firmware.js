@@ -1,6 +1,6 @@
 // A firmware image checked as the tool checks it (exact size, the version before its marker),
 // then flashed to one board or several at once, each with its own progress and result.
-import { boardPath, normalizeBoard, normalizeJob, request } from './api.js';
+import { boardPath, normalizeJob, request } from './api.js';
 import { announce, block, h, isBlocked, uniqueId } from './dom.js';
 import { t } from './i18n.js';
 import { changed, errorText, mergeBoard, store, whyBlocked } from './store.js';
@@ -56,13 +56,8 @@ async function flashOne(id, bytes, bootloader, row) {
         row.result.classList.add('error');
     }
     announce(row.result.textContent);
-    // The page marked the board as flashing itself: read its state now that the job is over.
-    try {
-        const { data } = await request('GET', boardPath(id));
-        mergeBoard({ ...normalizeBoard(data ?? {}), id });
-    } catch {
-        // Its events will tell.
-    }
+    // The board restarts after the flash; the service's "online" event, once it has found it
+    // again, makes the page read its state (and its new firmware).
     changed({ board: id });
 }
 
