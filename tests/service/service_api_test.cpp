@@ -85,8 +85,7 @@ TEST_F(ApiTest, RelayRequestsPutOneFrameEach) {
     EXPECT_EQ(Put(base_ + "/relays/4", R"({"state":"on"})").Json()["relays_on"].toArray(),
               QJsonArray({3, 4, 8}));
     // The answer comes once the frame has left; the board takes it a moment later.
-    for (int i = 0; i < 100 && CountFrames(*board_, kRelayWrite) < 4; ++i)
-        std::this_thread::sleep_for(10ms);
+    FramesOnceThey(*board_, kRelayWrite, 4);
     std::vector<std::vector<uint8_t>> payloads;
     for (const auto& f : board_->FramesReceived())
         if (f.command == kRelayWrite)

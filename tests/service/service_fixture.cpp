@@ -359,8 +359,14 @@ int ServiceTest::CountFrames(const sim::BoardSimulator& board, uint8_t command) 
 }
 
 uint8_t ServiceTest::RelaysOnceThey(const sim::BoardSimulator& board, uint8_t mask) {
-    for (int i = 0; i < 100 && board.Relays() != mask; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 500 && board.Relays() != mask; ++i) std::this_thread::sleep_for(10ms);
     return board.Relays();
+}
+
+int ServiceTest::FramesOnceThey(const sim::BoardSimulator& board, uint8_t command, int count) {
+    for (int i = 0; i < 500 && CountFrames(board, command) < count; ++i)
+        std::this_thread::sleep_for(10ms);
+    return CountFrames(board, command);
 }
 
 std::string ServiceTest::WriteFile(const std::string& name, const std::string& content,

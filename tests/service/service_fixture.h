@@ -137,6 +137,8 @@ class ServiceTest : public ::testing::Test {
     // The board's relays once they are `mask` (an answer comes once the frame has left; the
     // board takes it a moment later), or as they are after a second.
     static uint8_t RelaysOnceThey(const sim::BoardSimulator& board, uint8_t mask);
+    // A frame the service wrote may still be on its way through the pseudo-terminal.
+    static int FramesOnceThey(const sim::BoardSimulator& board, uint8_t command, int count);
 
     std::string WriteFile(const std::string& name, const std::string& content,
                           int mode = 0600) const;
