@@ -49,8 +49,9 @@ TEST_F(CliSignals, HangUpTermAndABrokenPipeDuringTheBlocksLetTheTransferFinish) 
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(NoLockFiles());
         // Without a reader the restarted board is still looked for: the status tells.
-        if (c.signal == 0)
+        if (c.signal == 0) {
             EXPECT_TRUE(board.StatusShows("mode firmware")) << board.Status();
+        }
     }
     EXPECT_TRUE(board.StatusShows("flashes 3")) << board.Status();
 }
