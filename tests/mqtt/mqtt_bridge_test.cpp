@@ -131,18 +131,16 @@ TEST_F(BridgeTest, AnInputChangeAppearsOnItsTopicsAndAsAnEvent) {
 }
 
 TEST_F(BridgeTest, NothingSwitchesWithoutAFreshAllowedCommand) {
-    auto& board = Board(3);
     {
         // Left on the broker long before the service starts.
         Client old(broker_.Port(), "operator", "test-old");
         ASSERT_TRUE(old.Publish(kB3 + "relay/1/set", "ON", true));
     }
     StartWithBoard();
-    board_ = &board;
     Client viewer(broker_.Port(), "viewer", "test-viewer");
     ASSERT_TRUE(viewer.Publish(kB3 + "relay/4/set", "ON"));  // the broker's ACL drops it
     ASSERT_TRUE(Command(kB3 + "relay/2/set", "ON", kB3 + "relay/2", "ON"));
-    EXPECT_EQ(RelayWrites(board), std::vector<uint8_t>{0x02});
+    EXPECT_EQ(RelayWrites(*board_), std::vector<uint8_t>{0x02});
     EXPECT_TRUE(
         services_.back()->WaitForLog("ignored the retained command on " + kB3 + "relay/1/set"));
 }
