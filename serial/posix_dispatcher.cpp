@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -77,7 +78,12 @@ int32_t TPosixDispatcher::OpenUnlessHeld(const std::string& path) {
 int32_t TPosixDispatcher::CreateSignals() {
     comWake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     outWake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (comWake_ < 0 || outWake_ < 0) {
+    lineWait_ = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.fd = comWake_;
+    if (comWake_ < 0 || outWake_ < 0 || lineWait_ < 0 ||
+        ::epoll_ctl(lineWait_, EPOLL_CTL_ADD, comWake_, &wake) != 0) {
         CloseSignals();
         return ecOutOfMemory;
     }
@@ -85,10 +91,11 @@ int32_t TPosixDispatcher::CreateSignals() {
 }
 
 void TPosixDispatcher::CloseSignals() {
-    for (int* fd : {&comWake_, &outWake_}) {
+    for (int* fd : {&lineWait_, &comWake_, &outWake_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
+    watchedFd_ = -1;
 }
 
 int32_t TPosixDispatcher::OpenDevice(const std::string& path) {
@@ -236,21 +243,44 @@ int32_t TPosixDispatcher::SetDeviceModem(bool dtr, bool rts) {
     return ErrnoToCode(posix::SetModemLines(fd_, dtr, rts));
 }
 
+// The device is in the wait's set only while it is watched; the set changes only when that
+// does, so a pass costs one epoll_wait, no more than any timed sleep.
+void TPosixDispatcher::WatchDevice(int fd) {
+    if (fd == watchedFd_) return;
+    // A device closed meanwhile has left the set by itself.
+    if (watchedFd_ >= 0) ::epoll_ctl(lineWait_, EPOLL_CTL_DEL, watchedFd_, nullptr);
+    watchedFd_ = -1;
+    if (fd < 0) return;
+    epoll_event data{};
+    data.events = EPOLLIN;
+    data.data.fd = fd;
+    if (::epoll_ctl(lineWait_, EPOLL_CTL_ADD, fd, &data) == 0) watchedFd_ = fd;
+}
+
 // A wake is taken first: the close wakes before it closes the device, so a descriptor that
 // is gone under the wait never counts as a vanished line.
 TLineEvent TPosixDispatcher::WaitLineEvent(bool watchData, std::chrono::milliseconds timeout) {
-    pollfd fds[2] = {{comWake_, POLLIN, 0}, {watchData ? fd_.load() : -1, POLLIN, 0}};
-    const int r = ::poll(fds, 2, pollMs(timeout));
+    WatchDevice(watchData ? fd_.load() : -1);
+    epoll_event ready[2];
+    const int r = ::epoll_wait(lineWait_, ready, 2, pollMs(timeout));
     if (r <= 0) return TLineEvent::Wake;
-    if (fds[0].revents & POLLIN) {
-        drainEventFd(comWake_);
-        return (fds[1].revents & POLLIN) && !StopRequested() ? TLineEvent::Data : TLineEvent::Wake;
+    bool woken = false;
+    uint32_t device = 0;
+    for (int i = 0; i < r; ++i) {
+        if (ready[i].data.fd == comWake_)
+            woken = true;
+        else
+            device = ready[i].events;
     }
-    if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    if (woken) {
+        drainEventFd(comWake_);
+        return (device & EPOLLIN) && !StopRequested() ? TLineEvent::Data : TLineEvent::Wake;
+    }
+    if (device & (EPOLLHUP | EPOLLERR)) {
         MarkLineLost(ErrnoToCode(EIO));
         return TLineEvent::Lost;
     }
-    return (fds[1].revents & POLLIN) ? TLineEvent::Data : TLineEvent::Wake;
+    return (device & EPOLLIN) ? TLineEvent::Data : TLineEvent::Wake;
 }
 
 void TPosixDispatcher::WakeWatcher() {

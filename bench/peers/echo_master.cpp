@@ -50,8 +50,12 @@ bool EchoMaster::WriteAll(const std::vector<uint8_t>& bytes) const {
         }
         if (r < 0 && errno != EAGAIN && errno != EINTR) return false;
         if (std::chrono::steady_clock::now() > deadline) return false;
+        // A pty master is woken when room comes back only if the slave side was throttled,
+        // which depends on how the reader reads: a 1 ms nap made the burst figure follow each
+        // reader's read sizes rather than its cost. 50 us keeps a missed wake-up cheap.
         pollfd p{master_, POLLOUT, 0};
-        ::poll(&p, 1, 1);  // short: a pty master is not always woken when room comes back
+        const timespec nap{0, 50'000};
+        ::ppoll(&p, 1, &nap, nullptr);
     }
     return true;
 }
