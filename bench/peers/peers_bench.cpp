@@ -9,6 +9,8 @@
 //     implementation in one phase.
 
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -51,6 +53,23 @@ struct Entry {
     size_t wrong = 0;
     double idlePercent = -1;
 };
+
+// The master side (echo thread, burst writer) stands for the board and its UART, which never
+// compete with the program for a core: it runs on a CPU of its own, the implementations and
+// their threads on another. Without that, on two cores, a reader that polls fights the writer
+// for a CPU and the figures follow the scheduler rather than the code (one binary moved
+// between 0.7x and 1.2x of raw from run to run).
+constexpr int kReaderCpu = 0;
+constexpr int kMasterCpu = 1;
+
+void PinTo(int cpu) {
+    const int cpus = static_cast<int>(std::thread::hardware_concurrency());
+    if (cpus < 2) return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
 
 double Pick(std::vector<double> v, double q) {
     if (v.empty()) return 0;
@@ -110,7 +129,9 @@ int main(int argc, char** argv) {
     swb808::sim::PseudoTerminal pty;
     dir.Link(pty, 1);
     const std::string device = pty.SlavePath();
+    PinTo(kMasterCpu);  // the echo thread inherits it
     EchoMaster echo(pty.MasterFd());
+    PinTo(kReaderCpu);  // so do the ports' threads, started at each open
 
     std::vector<Entry> all;
     const auto add = [&all](std::unique_ptr<PeerLink> link, bool idle) {
@@ -184,7 +205,10 @@ int main(int argc, char** argv) {
             }
             std::fill(got.begin(), got.end(), 0);
             const auto t0 = Clock::now();
-            std::thread writer([&] { echo.WriteAll(pattern); });
+            std::thread writer([&] {
+                PinTo(kMasterCpu);
+                echo.WriteAll(pattern);
+            });
             const bool complete = e.link->Receive(got.data(), kBurst, t0 + 30s);
             const double s = duration<double>(Clock::now() - t0).count();
             writer.join();
