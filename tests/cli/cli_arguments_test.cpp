@@ -92,6 +92,9 @@ TEST(CliArguments, TakesGlobalOptionsBeforeAndAfterTheCommand) {
     EXPECT_EQ(all.request->relayBits, 0xFF);
     EXPECT_EQ(all.request->action, RelayAction::Toggle);
     EXPECT_EQ(all.request->baud, 0);
+    EXPECT_FALSE(all.request->direct);
+    EXPECT_TRUE(Parse({"--direct", "inputs"}).request->direct);
+    EXPECT_TRUE(Parse({"inputs", "--direct"}).request->direct);
 }
 
 TEST(CliArguments, RelayListsAndInputWaits) {
