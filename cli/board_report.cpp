@@ -146,7 +146,7 @@ std::array<uint8_t, 6> ConfigFromJson(const QJsonObject& o) {
     if (o["retry_off"].toBool()) flags |= kCfgNoRetry;
     if (o["keep_relays"].toBool()) flags |= kCfgKeepRelays;
     return {uint8_t(o["baud_index"].toInt()), uint8_t(errorDelay & 0xFF), uint8_t(errorDelay >> 8),
-            uint8_t(retryDelay & 0xFF), uint8_t(retryDelay >> 8), flags};
+            uint8_t(retryDelay & 0xFF),       uint8_t(retryDelay >> 8),   flags};
 }
 
 std::string ConfigText(const std::array<uint8_t, 6>& c) {

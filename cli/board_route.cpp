@@ -24,11 +24,9 @@ SearchHit HitOf(const HeldBoard& board) {
     return {board.port, board.baud, board.firmware, board.identity};
 }
 
-std::unique_ptr<BoardAccess> Through(std::shared_ptr<ServiceClient> service,
-                                     const HeldBoard& board, Presence presence,
-                                     const BoardChoice& choice) {
-    if (choice.trace)
-        choice.trace(board.port.Name() + " is swb808d's: through " + service->Path());
+std::unique_ptr<BoardAccess> Through(std::shared_ptr<ServiceClient> service, const HeldBoard& board,
+                                     Presence presence, const BoardChoice& choice) {
+    if (choice.trace) choice.trace(board.port.Name() + " is swb808d's: through " + service->Path());
     auto access = std::make_unique<ServiceBoard>(std::move(service), board);
     access->Read(presence);
     return access;
@@ -45,10 +43,10 @@ std::unique_ptr<BoardAccess> ReachBoard(const Request& request, Output& out, Pre
     std::vector<HeldBoard> held;
     if (service) {
         held = HeldBoards(service->Boards());
-        const std::optional<PortTarget> target =
-            !choice.ports.empty() ? std::optional(choice.ports.front())
-            : remembered          ? std::optional(remembered->port)
-                                  : std::nullopt;
+        const std::optional<PortTarget> target = !choice.ports.empty()
+                                                     ? std::optional(choice.ports.front())
+                                                 : remembered ? std::optional(remembered->port)
+                                                              : std::nullopt;
         if (target) {
             if (std::optional<HeldBoard> board = HeldOn(held, *target)) {
                 board->port = *target;  // named as the command named it
@@ -62,7 +60,8 @@ std::unique_ptr<BoardAccess> ReachBoard(const Request& request, Output& out, Pre
     }
     FoundBoard found = FindBoard(choice, remembered, presence,
                                  [&out](const std::string& line) { out.Warn(line); });
-    if (found.servicePort) return Through(service, *HeldOn(held, *found.servicePort), presence, choice);
+    if (found.servicePort)
+        return Through(service, *HeldOn(held, *found.servicePort), presence, choice);
     return std::make_unique<DirectBoard>(std::move(found.link));
 }
 

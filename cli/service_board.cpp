@@ -51,8 +51,8 @@ std::vector<HeldBoard> HeldBoards(const QJsonObject& list) {
         const std::string device = b["device"].toString().toStdString();
         if (device.empty()) continue;
         boards.push_back({b["id"].toString().toStdString(), TargetOfDevice(device),
-                          b["baud"].toInt(), b["state"].toString() == "online",
-                          Text(b["firmware"]), Text(b["identity_raw"])});
+                          b["baud"].toInt(), b["state"].toString() == "online", Text(b["firmware"]),
+                          Text(b["identity_raw"])});
     }
     return boards;
 }
@@ -114,7 +114,6 @@ QJsonObject ServiceBoard::Call(const std::string& method, const std::string& pat
     return answer.json;
 }
 
-
 void ServiceBoard::TakeBaud(const QJsonObject& answer) {
     if (answer["baud"].isDouble()) baud_ = records_.baud = answer["baud"].toInt();
 }
@@ -133,10 +132,12 @@ void ServiceBoard::Read(Presence presence) {
             return;
         }
         case Presence::Relays:
-            records_.relays = uint8_t(Call("GET", "/relays?fresh=1", nullptr, kCommandTimeout)["relays"].toInt());
+            records_.relays =
+                uint8_t(Call("GET", "/relays?fresh=1", nullptr, kCommandTimeout)["relays"].toInt());
             return;
         case Presence::Inputs:
-            records_.inputs = uint8_t(Call("GET", "/inputs?fresh=1", nullptr, kCommandTimeout)["inputs"].toInt());
+            records_.inputs =
+                uint8_t(Call("GET", "/inputs?fresh=1", nullptr, kCommandTimeout)["inputs"].toInt());
             return;
         case Presence::Config:
             records_.config = ConfigFromJson(
@@ -156,9 +157,12 @@ void ServiceBoard::WriteRelays(uint8_t mask) {
 }
 
 void ServiceBoard::WriteConfig(const ConfigValues& v) {
-    const QJsonObject body{{"baud_index", v.baudIndex},       {"error_report_delay", v.errorDelay},
-                           {"error_report_off", v.ignoreErrors}, {"retry_delay", v.retryDelay},
-                           {"retry_off", v.noRetry},           {"keep_relays", v.keepRelays}};
+    const QJsonObject body{{"baud_index", v.baudIndex},
+                           {"error_report_delay", v.errorDelay},
+                           {"error_report_off", v.ignoreErrors},
+                           {"retry_delay", v.retryDelay},
+                           {"retry_off", v.noRetry},
+                           {"keep_relays", v.keepRelays}};
     records_.config =
         ConfigFromJson(Call("PUT", "/config", &body, kCommandTimeout)["config"].toObject());
 }
@@ -170,7 +174,8 @@ bool ServiceBoard::Reset(const std::vector<int>& /*rates*/) {
     if (answer.status == 504) return false;
     if (!answer.Ok()) throw ServiceFailure(answer, target_);
     TakeBaud(answer.json);
-    if (answer.json["firmware"].isString()) records_.firmwareVersion = Text(answer.json["firmware"]);
+    if (answer.json["firmware"].isString())
+        records_.firmwareVersion = Text(answer.json["firmware"]);
     return true;
 }
 
@@ -193,8 +198,8 @@ std::optional<BoardEvent> ServiceBoard::NextInputChange(
         if (!e) return std::nullopt;
         const QString type = (*e)["type"].toString();
         if (type == "dropped")
-            throw CliFailure(ExitStatus::PortError,
-                             "swb808d dropped the event stream: " + (*e)["detail"].toString().toStdString());
+            throw CliFailure(ExitStatus::PortError, "swb808d dropped the event stream: " +
+                                                        (*e)["detail"].toString().toStdString());
         if ((*e)["board"].toString().toStdString() != id_) continue;
         if (type == "state" && (*e)["state"].toString() != "online") {
             const std::string why = (*e)["message"].toString().toStdString();

@@ -73,8 +73,8 @@ class ServiceBoard : public BoardAccess {
     // The answer of a request for this board (`path` after its URL); failures throw.
     QJsonObject Call(const std::string& method, const std::string& path, const QJsonObject* body,
                      std::chrono::milliseconds timeout);
-    ServiceAnswer Send(const std::string& method, const std::string& path,
-                       const QJsonObject* body, std::chrono::milliseconds timeout);
+    ServiceAnswer Send(const std::string& method, const std::string& path, const QJsonObject* body,
+                       std::chrono::milliseconds timeout);
     void TakeBaud(const QJsonObject& answer);
 
     std::shared_ptr<ServiceClient> client_;

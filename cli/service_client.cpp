@@ -69,9 +69,9 @@ bool ConnectTo(net::io_context& io, Stream& stream, const std::string& path,
     });
     RunUntil(io, stream, done);
     if (result == beast::error::timeout)
-        throw CliFailure(ExitStatus::PortError,
-                         "swb808d does not answer on " + path + " (waited " + Seconds(timeout) +
-                             "); --direct opens the port here");
+        throw CliFailure(ExitStatus::PortError, "swb808d does not answer on " + path + " (waited " +
+                                                    Seconds(timeout) +
+                                                    "); --direct opens the port here");
     return !result;
 }
 
@@ -127,11 +127,10 @@ struct ServiceClient::Impl {
         if (result) {
             stream.reset();
             if (result == beast::error::timeout)
-                throw CliFailure(ExitStatus::PortError, "swb808d on " + path +
-                                                            " did not answer within " +
-                                                            Seconds(timeout));
-            throw CliFailure(ExitStatus::PortError,
-                             "swb808d on " + path + ": " + result.message());
+                throw CliFailure(
+                    ExitStatus::PortError,
+                    "swb808d on " + path + " did not answer within " + Seconds(timeout));
+            throw CliFailure(ExitStatus::PortError, "swb808d on " + path + ": " + result.message());
         }
         ServiceAnswer answer;
         answer.status = int(parser.get().result_int());
@@ -181,9 +180,9 @@ struct ServiceEvents::Impl {
             throw CliFailure(ExitStatus::PortError,
                              "swb808d's event stream on " + path + ": " + result.message());
         if (parser.get().result() != http::status::ok)
-            throw CliFailure(ExitStatus::PortError,
-                             "swb808d's event stream on " + path + " answered " +
-                                 std::to_string(parser.get().result_int()));
+            throw CliFailure(ExitStatus::PortError, "swb808d's event stream on " + path +
+                                                        " answered " +
+                                                        std::to_string(parser.get().result_int()));
         stream.expires_never();
     }
 
@@ -251,9 +250,9 @@ std::unique_ptr<ServiceClient> ServiceClient::Connect() {
             throw CliFailure(f.Status(), std::string(f.what()) + "; --direct opens the port here");
         }
         if (!list.Ok())
-            throw CliFailure(ExitStatus::PortError, "swb808d on " + path + " refused its board list (" +
-                                                        std::to_string(list.status) + " " +
-                                                        list.Detail() + ")");
+            throw CliFailure(ExitStatus::PortError,
+                             "swb808d on " + path + " refused its board list (" +
+                                 std::to_string(list.status) + " " + list.Detail() + ")");
         client->impl_->boards = list.json;
         return client;
     }
@@ -305,9 +304,8 @@ std::optional<QJsonObject> ServiceEvents::Next(Clock::time_point deadline) {
     for (;;) {
         if (auto event = s.Take()) return event;
         if (s.ended)
-            throw CliFailure(ExitStatus::PortError,
-                             "swb808d ended its event stream on " + s.path + " (" +
-                                 s.ended.message() + ")");
+            throw CliFailure(ExitStatus::PortError, "swb808d ended its event stream on " + s.path +
+                                                        " (" + s.ended.message() + ")");
         if (!s.reading) s.StartRead();
         const auto now = Clock::now();
         if (now >= deadline) return std::nullopt;

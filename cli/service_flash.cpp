@@ -50,18 +50,19 @@ void TakeFailure(BoardOutcome& o, const std::string& message) {
                   " (a board that runs its firmware is flashed without --bootloader)";
     } else {
         o.status = ExitStatus::TransferFailed;
-        o.error = message == kNoAnswerText   ? "no answer to " + BlockText(o.blocksDone)
-                  : message == kWrongSumText ? "wrong checksum echoed for " + BlockText(o.blocksDone)
-                                             : message + " after " + std::to_string(o.blocksDone) +
-                                                   " of " + std::to_string(kBlocks) + " blocks";
+        o.error = message == kNoAnswerText ? "no answer to " + BlockText(o.blocksDone)
+                  : message == kWrongSumText
+                      ? "wrong checksum echoed for " + BlockText(o.blocksDone)
+                      : message + " after " + std::to_string(o.blocksDone) + " of " +
+                            std::to_string(kBlocks) + " blocks";
         o.error += kNeedsBootloader;
     }
     o.error += kThrough;
 }
 
 // The board found again by the service: the version it runs and its rate.
-void AwaitRestart(BoardOutcome& o, ServiceClient& service, const HeldPort& held,
-                  QJsonObject job, const TImageLoadResult& loaded) {
+void AwaitRestart(BoardOutcome& o, ServiceClient& service, const HeldPort& held, QJsonObject job,
+                  const TImageLoadResult& loaded) {
     const auto deadline = Clock::now() + kRestartBound;
     while (!job["running_version"].isString()) {
         if (Clock::now() >= deadline) {
@@ -102,8 +103,8 @@ void FlashThroughService(BoardOutcome& outcome, const HeldPort& held, const Requ
                              outcome.port.Name() +
                                  ": swb808d flashes only images with a version marker; stop it "
                                  "to flash this one with --direct --force");
-        const std::string target = BoardPath(held.board.id) + "/firmware" +
-                                   (request.bootloader ? "?bootloader=1" : "");
+        const std::string target =
+            BoardPath(held.board.id) + "/firmware" + (request.bootloader ? "?bootloader=1" : "");
         const ServiceAnswer accepted =
             service.Upload(target, std::string(image.begin(), image.end()),
                            "application/octet-stream", kRequestTimeout);

@@ -106,10 +106,11 @@ int RunDaemon(const ServiceConfig& config) {
         LogInfo("listening on " + path + " (mode 0660, group " + kSocketGroup +
                 "; its callers may do everything)");
     } else if (config.socketPath) {
-        LogInfo("no local socket (--no-socket)");
+        LogInfo("no local socket (switched off)");
     } else {
-        LogInfo("no local socket: neither RUNTIME_DIRECTORY nor XDG_RUNTIME_DIR is set "
-                "(--socket PATH makes one)");
+        LogInfo(
+            "no local socket: neither RUNTIME_DIRECTORY nor XDG_RUNTIME_DIR is set "
+            "(--socket PATH makes one)");
     }
 
     std::promise<int> stopped;

@@ -9,8 +9,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/local/stream_protocol.hpp>
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 #include "service/server_context.h"
 

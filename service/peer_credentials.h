@@ -2,8 +2,8 @@
 
 // Who is on the other end of a local socket, as the kernel tells it.
 
-#include <optional>
 #include <sys/types.h>
+#include <optional>
 
 namespace swb808::service {
 

@@ -93,8 +93,12 @@ TEST(CliArguments, TakesGlobalOptionsBeforeAndAfterTheCommand) {
     EXPECT_EQ(all.request->action, RelayAction::Toggle);
     EXPECT_EQ(all.request->baud, 0);
     EXPECT_FALSE(all.request->direct);
-    EXPECT_TRUE(Parse({"--direct", "inputs"}).request->direct);
-    EXPECT_TRUE(Parse({"inputs", "--direct"}).request->direct);
+    for (const auto& words :
+         {std::vector<std::string>{"--direct", "inputs"}, {"inputs", "--direct"}}) {
+        const auto direct = Parse(words);
+        ASSERT_TRUE(direct.request) << direct.error;
+        EXPECT_TRUE(direct.request->direct);
+    }
 }
 
 TEST(CliArguments, RelayListsAndInputWaits) {

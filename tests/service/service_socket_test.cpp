@@ -120,8 +120,17 @@ TEST_F(SocketTest, WatchAndWaitFollowTheBoardThroughTheService) {
     if (waited.status != 0) {
         for (const auto& w : board.WireLog()) {
             std::string hex;
-            for (auto b : w.bytes) { char t[4]; std::snprintf(t, 4, "%02X ", b); hex += t; }
-            std::printf("%lld %s %d %s\n", (long long)std::chrono::duration_cast<std::chrono::microseconds>(w.time.time_since_epoch()).count() % 100000000, w.sent ? "->" : "<-", int(w.kind), hex.c_str());
+            for (auto b : w.bytes) {
+                char t[4];
+                std::snprintf(t, 4, "%02X ", b);
+                hex += t;
+            }
+            std::printf("%lld %s %d %s\n",
+                        (long long)std::chrono::duration_cast<std::chrono::microseconds>(
+                            w.time.time_since_epoch())
+                                .count() %
+                            100000000,
+                        w.sent ? "->" : "<-", int(w.kind), hex.c_str());
         }
         std::printf("%s\n", Service().Log().c_str());
     }
@@ -132,8 +141,8 @@ TEST_F(SocketTest, WatchAndWaitFollowTheBoardThroughTheService) {
 // The service sends the image; the tool follows its job and reads back what the board runs.
 TEST_F(SocketTest, AFlashThroughTheServiceEndsAsOneOnThePort) {
     const std::string image = WriteFile("fw.bin", MakeImage("2.00b", 7));
-    const std::vector<std::string> flash = {"--port", "COM3", "--baud", "115200", "--json",
-                                            "flash", image};
+    const std::vector<std::string> flash = {"--port", "COM3",  "--baud", "115200",
+                                            "--json", "flash", image};
     const auto withoutTime = [](const CtlResult& r) {
         QJsonObject doc = r.Json();
         QJsonArray boards = doc["boards"].toArray();
