@@ -164,7 +164,7 @@ TEST_F(SocketTest, AFlashThroughTheServiceEndsAsOneOnThePort) {
     Board(3, kBoard);
     const CtlResult direct = Ctl(flash, "direct");
     ASSERT_EQ(direct.status, 0) << direct.err;
-    EXPECT_EQ(withoutTime(through), withoutTime(direct));
+    EXPECT_EQ(withoutTime(through), withoutTime(direct)) << through.out << direct.out;
     EXPECT_EQ(withoutTime(through)["boards"][0]["new_version"], "2.00b");
 }
 
@@ -186,6 +186,21 @@ TEST_F(SocketTest, TheServicesFailuresAreTheToolsExitStatus) {
     EXPECT_EQ(lost.status, 3) << lost.err;
     EXPECT_EQ(lost.Json()["error"].toObject()["code"], "port_error") << lost.out;
     EXPECT_NE(lost.err.find("offline"), std::string::npos) << lost.err;
+}
+
+// Without a port or a remembered board: the service's board is the one found, its port not
+// probed (it would be in use).
+TEST_F(SocketTest, ASearchFindsTheServicesBoard) {
+    Board(3, kBoard);
+    StartService({"--port", "COM3", "--baud", "115200"});
+    ASSERT_TRUE(WaitForState(3, "online")) << Service().Log();
+    const std::string port = "COM3 (" + ComPath(3) + ")";
+    const CtlResult read = Ctl({"inputs"}, "search");
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, port + ": inputs 0x02 (active: 2)\n");
+    const CtlResult scan = Ctl({"scan"}, "scan");
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(scan.out.rfind(port + "  115200 Bd  firmware 1.07a  SWB808", 0), 0u) << scan.out;
 }
 
 TEST_F(SocketTest, DirectLeavesTheServicesPortAlone) {
