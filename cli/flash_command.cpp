@@ -94,8 +94,6 @@ void VerifyRestart(BoardOutcome& o, const TImageLoadResult& loaded) {
     }
 }
 
-// Finds the board (or its loader) and sends the image. Runs on the board's own thread when
-// there are several.
 // The board meant, when swb808d holds it: the given port, else (not for a bootloader search
 // of every port) the remembered board's.
 std::optional<HeldPort> HeldBoardMeant(const Request& request, const BoardChoice& choice) {
@@ -107,6 +105,8 @@ std::optional<HeldPort> HeldBoardMeant(const Request& request, const BoardChoice
     return std::nullopt;
 }
 
+// Finds the board (or its loader) and sends the image, or has swb808d send it when it holds
+// the board. Runs on the board's own thread when there are several.
 void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice& choice,
                 const TFirmwareImage& image, const TImageLoadResult& loaded,
                 TransferProgress& progress, size_t index, Output& out) {
