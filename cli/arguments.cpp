@@ -18,6 +18,7 @@ const QCommandLineOption kBaud("baud", "", "B");
 const QCommandLineOption kJson("json");
 const QCommandLineOption kQuiet(QStringList{"quiet", "q"});
 const QCommandLineOption kVerbose(QStringList{"verbose", "v"});
+const QCommandLineOption kDirect("direct");
 const QCommandLineOption kHelp(QStringList{"help", "h"});
 const QCommandLineOption kVersion(QStringList{"version", "V"});
 const QCommandLineOption kCount("count", "", "N");
@@ -111,7 +112,7 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
     if (configSet) request.command = Command::ConfigSet;
 
     QCommandLineParser p;
-    p.addOptions({kPort, kJson, kQuiet, kVerbose, kHelp});
+    p.addOptions({kPort, kJson, kQuiet, kVerbose, kDirect, kHelp});
     switch (request.command) {
         case Command::Watch:
             p.addOptions({kBaud, kCount, kTimeout});
@@ -144,6 +145,7 @@ Request ParseCommand(const QString& word, const QStringList& rest, Request reque
     request.json = request.json || p.isSet(kJson);
     request.quiet = request.quiet || p.isSet(kQuiet);
     request.verbose = request.verbose || p.isSet(kVerbose);
+    request.direct = request.direct || p.isSet(kDirect);
     QStringList positional = p.positionalArguments();
     if (configSet) positional.removeFirst();
 
@@ -298,7 +300,7 @@ ParseResult ParseArguments(const QStringList& args) {
     const QStringList globals = commandAt < 0 ? args : args.mid(0, commandAt);
 
     QCommandLineParser p;
-    p.addOptions({kPort, kBaud, kJson, kQuiet, kVerbose, kHelp, kVersion});
+    p.addOptions({kPort, kBaud, kJson, kQuiet, kVerbose, kDirect, kHelp, kVersion});
     ParseResult result;
     if (!p.parse(globals)) {
         result.error = p.errorText().toStdString();
@@ -321,6 +323,7 @@ ParseResult ParseArguments(const QStringList& args) {
     request.json = p.isSet(kJson);
     request.quiet = p.isSet(kQuiet);
     request.verbose = p.isSet(kVerbose);
+    request.direct = p.isSet(kDirect);
     try {
         if (p.values(kBaud).size() > 1) throw UsageError{"--baud given twice"};
         if (p.isSet(kBaud)) {
@@ -350,6 +353,8 @@ global options:
   --json          machine-readable output (one JSON document; one object per line for watch)
   --quiet, -q     print no results, progress or warnings; failures still go to stderr
   --verbose, -v   tell on stderr which ports and rates are tried
+  --direct        open the port here even when swb808d holds it (by default a command for
+                  a board of the service goes through the service's socket)
   --help, -h      this text; COMMAND --help tells about one command
   --version, -V   the tool's version
 
@@ -381,7 +386,8 @@ exit status: 0 done, 1 usage, several boards found or stdout not writable, 2 no 
 or no answer (or --timeout passed), 3 port error (missing, in use, no permission, line lost),
 4 file error, 5 transfer failed, 130 interrupted.
 The window (swb808) and swb808ctl never use one port at the same time: each opens its port
-exclusively, and the other is told the port is in use.
+exclusively, and the other is told the port is in use. A port that swb808d holds is used
+through swb808d, with the same output and exit status (not with --direct).
 )";
 }
 

@@ -45,6 +45,7 @@ struct Request {
     bool json = false;
     bool quiet = false;
     bool verbose = false;  // -v: the ports and rates tried
+    bool direct = false;   // --direct: the port itself, even when swb808d holds it
 
     uint8_t relayBits = 0;  // relay: the relays named, one bit each
     RelayAction action = RelayAction::Toggle;

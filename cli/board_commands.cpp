@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-#include "cli/board_finder.h"
 #include "cli/board_report.h"
+#include "cli/board_route.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "protocol/board_facts.h"
@@ -15,21 +15,10 @@ namespace swb808::cli {
 
 namespace {
 
-BoardChoice ChoiceOf(const Request& request, Output& out, bool readOnly) {
-    BoardChoice choice;
-    for (const auto& p : request.ports) choice.ports.push_back(ParsePortTarget(p));
-    choice.baud = request.baud;
-    choice.readOnly = readOnly;
-    choice.progress = [&out](const std::string& line) { ReportProgressLine(out, "search", line); };
-    if (request.verbose)
-        choice.trace = [&out](const std::string& line) { ReportProgressLine(out, "try", line); };
-    return choice;
-}
-
 // Reads may take any board a search finds; changes only the one meant.
-FoundBoard Find(const Request& request, Output& out, Presence presence, bool readOnly) {
-    return FindBoard(ChoiceOf(request, out, readOnly), LoadRememberedBoard(), presence,
-                     [&out](const std::string& line) { out.Warn(line); });
+std::unique_ptr<BoardAccess> Find(const Request& request, Output& out, Presence presence,
+                                  bool readOnly) {
+    return ReachBoard(request, out, presence, readOnly);
 }
 
 void Remember(const PortTarget& port, int baud, Output& out) {
@@ -37,81 +26,77 @@ void Remember(const PortTarget& port, int baud, Output& out) {
         out.Warn("cannot remember the board in " + RememberedBoardPath());
 }
 
-void Remember(BoardLink& link, Output& out) {
-    Remember(link.Target(), link.Baud(), out);
+void Remember(BoardAccess& board, Output& out) {
+    Remember(board.Target(), board.Baud(), out);
 }
 
-std::string Where(BoardLink& link) {
-    return WhereText(link.Target(), link.Baud());
+std::string Where(BoardAccess& board) {
+    return WhereText(board.Target(), board.Baud());
 }
 
-QJsonObject RelaysDocument(BoardLink& link) {
-    QJsonObject o = PortJson(link.Target(), link.Baud());
-    o["relays"] = link.Records().relays;
-    o["relays_on"] = BitNumbers(link.Records().relays);
+QJsonObject RelaysDocument(BoardAccess& board) {
+    QJsonObject o = PortJson(board.Target(), board.Baud());
+    o["relays"] = board.Records().relays;
+    o["relays_on"] = BitNumbers(board.Records().relays);
     return o;
 }
 
-std::string RelaysText(BoardLink& link) {
-    const uint8_t mask = link.Records().relays;
-    return link.Target().Name() + ": relays " + HexByte(mask) + " (on: " + BitNumbersText(mask) +
+std::string RelaysText(BoardAccess& board) {
+    const uint8_t mask = board.Records().relays;
+    return board.Target().Name() + ": relays " + HexByte(mask) + " (on: " + BitNumbersText(mask) +
            ")";
 }
 
 // After the reset frame: the board restarts, perhaps at another stored rate; `expected` is
 // tried first.
-void ResetAndFind(BoardLink& link, int expected) {
-    if (!link.Reset(RatesStartingWith(expected)))
+void ResetAndFind(BoardAccess& board, int expected) {
+    if (!board.Reset(RatesStartingWith(expected)))
         throw CliFailure(ExitStatus::NoBoard, "the board did not answer on " +
-                                                  link.Target().Name() + " after its restart");
+                                                  board.Target().Name() + " after its restart");
 }
 
 // --wait-input after a change: listening starts before the inputs are read, so a change in
 // between is not lost. Exit 2 when the time runs out first.
-void WaitForInput(BoardLink& link, const Request& request, QJsonObject& document) {
+void WaitForInput(BoardAccess& board, const Request& request, QJsonObject& document) {
     if (!request.waitInput) return;
     const InputWait wait = *request.waitInput;
     const uint8_t bit = uint8_t(1u << (wait.input - 1));
-    uint8_t state = 0;
-    BoardEvents::Subscription subscription = link.Api().Subscribe([&state](const BoardEvent& e) {
-        if (e.kind == BoardEventKind::InputChange) state = e.inputs;
-    });
-    link.ListenForInputChanges();
-    if (!link.ReadInputs())
-        throw CliFailure(ExitStatus::NoBoard, "no answer to the input read on " + Where(link));
-    state = link.Records().inputs;
+    uint8_t state = board.FollowInputs();
     using Clock = std::chrono::steady_clock;
     const auto deadline = request.timeoutS
                               ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                    std::chrono::duration<double>(*request.timeoutS))
                               : Clock::time_point::max();
-    const bool reached =
-        link.WaitUntil([&] { return ((state & bit) != 0) == wait.active; }, deadline);
-    subscription.Reset();
+    bool reached = ((state & bit) != 0) == wait.active;
+    while (!reached) {
+        const std::optional<BoardEvent> change = board.NextInputChange(deadline);
+        if (!change) break;
+        state = change->inputs;
+        reached = ((state & bit) != 0) == wait.active;
+    }
     document["inputs"] = state;
     document["inputs_active"] = BitNumbers(state);
     document["input_reached"] = reached;
     if (!reached)
-        throw CliFailure(ExitStatus::NoBoard, link.Target().Name() + ": input " +
+        throw CliFailure(ExitStatus::NoBoard, board.Target().Name() + ": input " +
                                                   std::to_string(wait.input) + " not " +
                                                   (wait.active ? "high" : "low") + " within " +
                                                   QString::number(*request.timeoutS).toStdString() +
                                                   " s (inputs " + HexByte(state) + ")");
 }
 
-void PrintInputReached(BoardLink& link, const Request& request, Output& out) {
+void PrintInputReached(BoardAccess& board, const Request& request, Output& out) {
     if (!request.waitInput) return;
-    out.Text(link.Target().Name() + ": input " + std::to_string(request.waitInput->input) + " " +
+    out.Text(board.Target().Name() + ": input " + std::to_string(request.waitInput->input) + " " +
              (request.waitInput->active ? "high" : "low"));
 }
 
 }  // namespace
 
 ExitStatus RunInfo(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Query, true);
-    BoardLink& link = *found.link;
-    const BoardRecords r = link.Records();
-    QJsonObject o = PortJson(link.Target(), link.Baud());
+    const auto found = Find(request, out, Presence::Query, true);
+    const BoardRecords r = found->Records();
+    QJsonObject o = PortJson(found->Target(), found->Baud());
     o["firmware"] = BoardText(r.firmwareVersion);
     PutIdentity(o, r.deviceId);
     o["relays"] = r.relays;
@@ -121,22 +106,21 @@ ExitStatus RunInfo(const Request& request, Output& out) {
     o["supply"] = SupplyJson(r.vccRaw);
     o["config"] = ConfigJson(r.config);
     out.Document(o);
-    out.Text("board:        " + Where(link));
+    out.Text("board:        " + Where(*found));
     out.Text("firmware:     " + BoardTextUtf8(r.firmwareVersion));
     out.Text("identity:     " + IdentityText(r.deviceId));
     out.Text("relays:       " + HexByte(r.relays) + " (on: " + BitNumbersText(r.relays) + ")");
     out.Text("inputs:       " + HexByte(r.inputs) + " (active: " + BitNumbersText(r.inputs) + ")");
     out.Text("supply:       " + SupplyText(r.vccRaw));
     out.Text(ConfigText(r.config));
-    Remember(link, out);
+    Remember(*found, out);
     return ExitStatus::Done;
 }
 
 ExitStatus RunRelay(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Relays, false);
-    BoardLink& link = *found.link;
+    const auto found = Find(request, out, Presence::Relays, false);
     const uint8_t bits = request.relayBits;
-    uint8_t mask = link.Records().relays;
+    uint8_t mask = found->Records().relays;
     switch (request.action) {
         case RelayAction::On:
             mask |= bits;
@@ -148,72 +132,67 @@ ExitStatus RunRelay(const Request& request, Output& out) {
             mask ^= bits;
             break;
     }
-    link.WriteRelays(mask);  // one frame for all the relays named
-    Remember(link, out);
-    QJsonObject o = RelaysDocument(link);
-    out.Text(RelaysText(link));
-    WaitForInput(link, request, o);
-    PrintInputReached(link, request, out);
+    found->WriteRelays(mask);  // one frame for all the relays named
+    Remember(*found, out);
+    QJsonObject o = RelaysDocument(*found);
+    out.Text(RelaysText(*found));
+    WaitForInput(*found, request, o);
+    PrintInputReached(*found, request, out);
     out.Document(o);
     return ExitStatus::Done;
 }
 
 ExitStatus RunRelays(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Relays, !request.mask);
-    BoardLink& link = *found.link;
-    if (request.mask) link.WriteRelays(uint8_t(*request.mask));
-    Remember(link, out);
-    QJsonObject o = RelaysDocument(link);
-    out.Text(RelaysText(link));
-    WaitForInput(link, request, o);
-    PrintInputReached(link, request, out);
+    const auto found = Find(request, out, Presence::Relays, !request.mask);
+    if (request.mask) found->WriteRelays(uint8_t(*request.mask));
+    Remember(*found, out);
+    QJsonObject o = RelaysDocument(*found);
+    out.Text(RelaysText(*found));
+    WaitForInput(*found, request, o);
+    PrintInputReached(*found, request, out);
     out.Document(o);
     return ExitStatus::Done;
 }
 
 ExitStatus RunInputs(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Inputs, true);
-    BoardLink& link = *found.link;
-    const uint8_t mask = link.Records().inputs;
-    QJsonObject o = PortJson(link.Target(), link.Baud());
+    const auto found = Find(request, out, Presence::Inputs, true);
+    const uint8_t mask = found->Records().inputs;
+    QJsonObject o = PortJson(found->Target(), found->Baud());
     o["inputs"] = mask;
     o["inputs_active"] = BitNumbers(mask);
     out.Document(o);
-    out.Text(link.Target().Name() + ": inputs " + HexByte(mask) +
+    out.Text(found->Target().Name() + ": inputs " + HexByte(mask) +
              " (active: " + BitNumbersText(mask) + ")");
-    Remember(link, out);
+    Remember(*found, out);
     return ExitStatus::Done;
 }
 
 ExitStatus RunSupply(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Supply, true);
-    BoardLink& link = *found.link;
-    QJsonObject o = PortJson(link.Target(), link.Baud());
-    o["supply"] = SupplyJson(link.Records().vccRaw);
+    const auto found = Find(request, out, Presence::Supply, true);
+    QJsonObject o = PortJson(found->Target(), found->Baud());
+    o["supply"] = SupplyJson(found->Records().vccRaw);
     out.Document(o);
-    out.Text(link.Target().Name() + ": supply " + SupplyText(link.Records().vccRaw));
-    Remember(link, out);
+    out.Text(found->Target().Name() + ": supply " + SupplyText(found->Records().vccRaw));
+    Remember(*found, out);
     return ExitStatus::Done;
 }
 
 ExitStatus RunConfig(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Config, true);
-    BoardLink& link = *found.link;
-    QJsonObject o = PortJson(link.Target(), link.Baud());
-    o["config"] = ConfigJson(link.Records().config);
+    const auto found = Find(request, out, Presence::Config, true);
+    QJsonObject o = PortJson(found->Target(), found->Baud());
+    o["config"] = ConfigJson(found->Records().config);
     out.Document(o);
-    out.Text("board:        " + Where(link));
-    out.Text(ConfigText(link.Records().config));
-    Remember(link, out);
+    out.Text("board:        " + Where(*found));
+    out.Text(ConfigText(found->Records().config));
+    Remember(*found, out);
     return ExitStatus::Done;
 }
 
 ExitStatus RunConfigSet(const Request& request, Output& out) {
     // A reset needs the connected session, which only the query gives.
-    FoundBoard found =
+    const auto found =
         Find(request, out, request.resetAfter ? Presence::Query : Presence::Config, false);
-    std::unique_ptr<BoardLink> link = std::move(found.link);
-    const std::array<uint8_t, 6> c = link->Records().config;
+    const std::array<uint8_t, 6> c = found->Records().config;
 
     int baudIndex = c[0];
     if (request.newBaud) baudIndex = *board::RateIndex(*request.newBaud);
@@ -234,29 +213,28 @@ ExitStatus RunConfigSet(const Request& request, Output& out) {
         if (!retryOff) retryDelay = request.retry->seconds;
     }
     const bool keep = request.keepRelays.value_or((c[5] & kCfgKeepRelays) != 0);
-    link->WriteConfig(ConfigValues{baudIndex, errorDelay, retryDelay, keep, retryOff, errorOff});
-    const std::array<uint8_t, 6> written = link->Records().config;
-    if (request.resetAfter) ResetAndFind(*link, *board::RateOfIndex(baudIndex));
-    QJsonObject o = PortJson(link->Target(), link->Baud());
+    found->WriteConfig(ConfigValues{baudIndex, errorDelay, retryDelay, keep, retryOff, errorOff});
+    const std::array<uint8_t, 6> written = found->Records().config;
+    if (request.resetAfter) ResetAndFind(*found, *board::RateOfIndex(baudIndex));
+    QJsonObject o = PortJson(found->Target(), found->Baud());
     o["config"] = ConfigJson(written);
     o["reset"] = request.resetAfter;
     out.Document(o);
-    out.Text("board:        " + Where(*link));
+    out.Text("board:        " + Where(*found));
     out.Text(ConfigText(written));
-    if (request.resetAfter) out.Text("restarted; found at " + Where(*link));
-    Remember(*link, out);
+    if (request.resetAfter) out.Text("restarted; found at " + Where(*found));
+    Remember(*found, out);
     return ExitStatus::Done;
 }
 
 ExitStatus RunReset(const Request& request, Output& out) {
-    FoundBoard found = Find(request, out, Presence::Query, false);
-    std::unique_ptr<BoardLink> link = std::move(found.link);
-    ResetAndFind(*link, link->Baud());
-    QJsonObject o = PortJson(link->Target(), link->Baud());
-    o["firmware"] = BoardText(link->Records().firmwareVersion);
+    const auto found = Find(request, out, Presence::Query, false);
+    ResetAndFind(*found, found->Baud());
+    QJsonObject o = PortJson(found->Target(), found->Baud());
+    o["firmware"] = BoardText(found->Records().firmwareVersion);
     out.Document(o);
-    out.Text("restarted; found at " + Where(*link));
-    Remember(*link, out);
+    out.Text("restarted; found at " + Where(*found));
+    Remember(*found, out);
     return ExitStatus::Done;
 }
 

@@ -51,9 +51,9 @@ FoundBoard TryPort(const PortTarget& port, const std::vector<std::vector<int>>& 
         if (rates.size() == 1 && trace) trace("trying " + port.Name() + AtRates(rates));
         if (rates.size() == 1 && presence != Presence::Query) {
             link->Attach(rates.front());
-            if (ConfirmPresence(*link, presence)) return {std::move(link), false};
+            if (ConfirmPresence(*link, presence)) return {std::move(link), false, std::nullopt};
         } else if (link->Connect(rates)) {
-            return {std::move(link), true};
+            return {std::move(link), true, std::nullopt};
         }
     }
     return {};
@@ -88,7 +88,18 @@ FoundBoard Search(const std::vector<PortTarget>& ports, const std::vector<int>& 
     if (choice.progress) choice.progress("searching " + scope + " for an SWB808" + why);
     std::vector<SearchHit> hits;
     std::vector<std::string> errors;
-    for (const PortProbe& probe : ProbePorts(ports, rates, choice.trace)) {
+    std::vector<PortTarget> probed;
+    for (const PortTarget& port : ports) {
+        const auto held = std::find(choice.servicePorts.begin(), choice.servicePorts.end(), port);
+        if (held == choice.servicePorts.end()) {
+            probed.push_back(port);
+            continue;
+        }
+        for (const SearchHit& hit : choice.serviceBoards)
+            if (hit.port == port) hits.push_back(hit);
+    }
+    const size_t servicesFound = hits.size();
+    for (const PortProbe& probe : ProbePorts(probed, rates, choice.trace)) {
         if (probe.interrupted) throw Interrupted();
         if (probe.hit) hits.push_back(*probe.hit);
         // A port that is not there at all is no news in a search.
@@ -103,6 +114,7 @@ FoundBoard Search(const std::vector<PortTarget>& ports, const std::vector<int>& 
         throw CliFailure(ExitStatus::NoBoard, "no SWB808 found on " + scope + AtRates(rates));
     }
     for (const std::string& e : errors) warn(e);
+    if (servicesFound > 0) return {nullptr, false, hits.front().port};
     FoundBoard found = TryPort(hits.front().port, {{hits.front().baud}}, presence, choice.trace);
     if (!found.link)
         throw CliFailure(ExitStatus::NoBoard, "no SWB808 answered on " + hits.front().port.Name() +

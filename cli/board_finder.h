@@ -20,6 +20,14 @@ namespace swb808::cli {
 // whole query does, as in the window.
 enum class Presence { Query, Relays, Inputs, Config, Supply };
 
+// One board a search found.
+struct SearchHit {
+    PortTarget port;
+    int baud = 0;
+    std::string firmware;
+    std::string identity;
+};
+
 using Notice = std::function<void(const std::string&)>;
 
 struct BoardChoice {
@@ -29,19 +37,16 @@ struct BoardChoice {
     bool readOnly = false;
     Notice progress;  // "searching ..."; may be empty
     Notice trace;     // -v: the ports and rates tried; may be empty
+    // The ports swb808d holds are never probed by a search; the boards online there count as
+    // found (its port, rate and texts as the service reports them).
+    std::vector<PortTarget> servicePorts;
+    std::vector<SearchHit> serviceBoards;
 };
 
 struct FoundBoard {
-    std::unique_ptr<BoardLink> link;
+    std::unique_ptr<BoardLink> link;  // null when the board found is the service's
     bool queried = false;  // the whole query ran: the session is connected, all records fresh
-};
-
-// One board a search found.
-struct SearchHit {
-    PortTarget port;
-    int baud = 0;
-    std::string firmware;
-    std::string identity;
+    std::optional<PortTarget> servicePort;  // the port of the service's board a search found
 };
 
 // What one port of a search gave: a board, a port failure, or nothing.

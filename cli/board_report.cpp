@@ -138,6 +138,17 @@ QJsonObject ConfigJson(const std::array<uint8_t, 6>& c) {
     return o;
 }
 
+std::array<uint8_t, 6> ConfigFromJson(const QJsonObject& o) {
+    const int errorDelay = o["error_report_delay"].toInt();
+    const int retryDelay = o["retry_delay"].toInt();
+    uint8_t flags = 0;
+    if (o["error_report_off"].toBool()) flags |= kCfgIgnoreErrors;
+    if (o["retry_off"].toBool()) flags |= kCfgNoRetry;
+    if (o["keep_relays"].toBool()) flags |= kCfgKeepRelays;
+    return {uint8_t(o["baud_index"].toInt()), uint8_t(errorDelay & 0xFF), uint8_t(errorDelay >> 8),
+            uint8_t(retryDelay & 0xFF),       uint8_t(retryDelay >> 8),   flags};
+}
+
 std::string ConfigText(const std::array<uint8_t, 6>& c) {
     const auto rate = board::RateOfIndex(c[0]);
     const auto delay = [](bool off, int seconds) {

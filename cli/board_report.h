@@ -45,5 +45,8 @@ QJsonObject FailureJson(ExitStatus status, const std::string& message);
 // "error_report_delay", "retry_off", "retry_delay", "keep_relays".
 QJsonObject ConfigJson(const std::array<uint8_t, 6>& config);
 std::string ConfigText(const std::array<uint8_t, 6>& config);  // several lines
+// The record back from ConfigJson's keys, as far as they tell it: of the flag byte, the three
+// bits they name.
+std::array<uint8_t, 6> ConfigFromJson(const QJsonObject& config);
 
 }  // namespace swb808::cli

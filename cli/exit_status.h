@@ -46,4 +46,18 @@ constexpr ExitStatus ExitStatusOf(BoardErrc code) {
     }
 }
 
+// The status for a failed answer of swb808d's API, as for the board's error behind it: 504 a
+// board that stays silent, 400 a value refused, the rest (503 offline, 409 flashing or another
+// board) the port or its line.
+constexpr ExitStatus ExitStatusOfAnswer(int httpStatus) {
+    switch (httpStatus) {
+        case 504:
+            return ExitStatus::NoBoard;
+        case 400:
+            return ExitStatus::Usage;
+        default:
+            return ExitStatus::PortError;
+    }
+}
+
 }  // namespace swb808::cli

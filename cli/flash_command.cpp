@@ -14,9 +14,11 @@
 #include "cli/board_finder.h"
 #include "cli/board_report.h"
 #include "cli/commands.h"
+#include "cli/flash_outcome.h"
 #include "cli/image_errors.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
+#include "cli/service_flash.h"
 #include "firmware/firmware_transfer.h"
 #include "protocol/board_facts.h"
 #include "serial/serial_errors.h"
@@ -25,28 +27,7 @@ namespace swb808::cli {
 
 namespace {
 
-struct BoardOutcome {
-    PortTarget port;
-    bool bootloader = false;
-    int baud = 0;
-    ExitStatus status = ExitStatus::Done;
-    int blocksDone = 0;
-    std::string error;
-    double seconds = 0;
-    std::optional<std::string> oldVersion;  // raw; unknown on the bootloader path
-    std::optional<std::string> newVersion;  // raw; read back after the blocks
-    std::string note;                       // why the version was not read back
-};
-
-constexpr int kBlocks = int(board::kBlockCount);
-const char* kNeedsBootloader = " (the board now needs flash --bootloader)";
-// After the last block the board checks the image and restarts; this long it may take.
-constexpr auto kRestartBound = std::chrono::seconds(10);
 constexpr int kRetryMs = 100;
-
-std::string BlockText(int block) {
-    return "block " + std::to_string(block + 1) + " of " + std::to_string(kBlocks);
-}
 
 // The port a bootloader search ended on; unset while none is open.
 PortTarget SearchedPort(BoardLink& link) {
@@ -113,13 +94,28 @@ void VerifyRestart(BoardOutcome& o, const TImageLoadResult& loaded) {
     }
 }
 
-// Finds the board (or its loader) and sends the image. Runs on the board's own thread when
-// there are several.
+// The board meant, when swb808d holds it: the given port, else (not for a bootloader search
+// of every port) the remembered board's.
+std::optional<HeldPort> HeldBoardMeant(const Request& request, const BoardChoice& choice) {
+    if (request.direct) return std::nullopt;
+    if (choice.ports.size() == 1) return ServiceHolding(choice.ports.front());
+    const auto remembered = LoadRememberedBoard();
+    if (choice.ports.empty() && !request.bootloader && remembered)
+        return ServiceHolding(remembered->port);
+    return std::nullopt;
+}
+
+// Finds the board (or its loader) and sends the image, or has swb808d send it when it holds
+// the board. Runs on the board's own thread when there are several.
 void FlashBoard(BoardOutcome& outcome, const Request& request, const BoardChoice& choice,
                 const TFirmwareImage& image, const TImageLoadResult& loaded,
                 TransferProgress& progress, size_t index, Output& out) {
     const auto started = std::chrono::steady_clock::now();
     try {
+        if (const std::optional<HeldPort> held = HeldBoardMeant(request, choice)) {
+            FlashThroughService(outcome, *held, request, image, loaded, progress, index);
+            return;
+        }
         std::unique_ptr<BoardLink> link;
         std::vector<PortRef> searchPorts;
         if (request.bootloader) {

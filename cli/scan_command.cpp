@@ -3,8 +3,11 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <algorithm>
+
 #include "cli/board_finder.h"
 #include "cli/board_report.h"
+#include "cli/board_route.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
@@ -33,7 +36,15 @@ ExitStatus RunScan(const Request& request, Output& out) {
     Notice trace;
     if (request.verbose)
         trace = [&out](const std::string& line) { ReportProgressLine(out, "try", line); };
-    const std::vector<PortProbe> results = ProbePorts(ports, rates, trace);
+    // The boards swb808d holds are its to report; their ports are not probed.
+    const HeldHits service = BoardsOfService(request, ports);
+    std::vector<PortProbe> results = ProbePorts(service.rest, rates, trace);
+    for (const SearchHit& hit : service.hits) results.push_back({hit.port, hit, {}, false});
+    const auto order = [&ports](const PortProbe& p) {
+        return std::find(ports.begin(), ports.end(), p.port) - ports.begin();
+    };
+    std::stable_sort(results.begin(), results.end(),
+                     [&](const PortProbe& a, const PortProbe& b) { return order(a) < order(b); });
     for (const PortProbe& r : results)
         if (r.interrupted) throw Interrupted();
 

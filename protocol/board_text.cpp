@@ -27,7 +27,36 @@ void AppendUtf8(std::string& out, char16_t c) {
     }
 }
 
+// The code point starting at `at`, which is moved past it; -1 for a malformed sequence.
+long NextCodePoint(std::string_view text, size_t& at) {
+    const auto lead = static_cast<unsigned char>(text[at++]);
+    if (lead < 0x80) return lead;
+    const int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+    if (more < 0) return -1;
+    long c = lead & (0x3F >> more);
+    for (int i = 0; i < more; ++i) {
+        if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) return -1;
+        c = c << 6 | (static_cast<unsigned char>(text[at++]) & 0x3F);
+    }
+    return c;
+}
+
+char AnsiOf(long c) {
+    if (c > 0 && c < 0x80) return char(c);
+    for (size_t i = 0; i < kHighControls.size(); ++i)
+        if (kHighControls[i] == c) return char(0x80 + i);
+    if (c >= 0xA0 && c <= 0xFF) return char(c);
+    return '?';
+}
+
 }  // namespace
+
+std::string Utf8ToAnsi(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t at = 0; at < text.size();) out += AnsiOf(NextCodePoint(text, at));
+    return out;
+}
 
 std::string AnsiToUtf8(std::string_view text) {
     std::string out;

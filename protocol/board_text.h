@@ -13,4 +13,9 @@ namespace swb808 {
 // Windows converts them. Zero bytes are left out: the board pads texts with them.
 std::string AnsiToUtf8(std::string_view text);
 
+// Encodes UTF-8 as Windows-1252, the way back for a text that went through JSON: every byte
+// AnsiToUtf8 makes comes back as it was (its zero padding does not); a character the code
+// page lacks, or a malformed sequence, becomes '?'.
+std::string Utf8ToAnsi(std::string_view text);
+
 }  // namespace swb808

@@ -319,6 +319,7 @@ void PutConfig(BoardRegistry& boards, const ExchangePtr& ex) {
                 if (reset) {
                     auto again = b.Reset(RatesFirst(*board::RateOfIndex(v.baudIndex)));
                     if (!again) return Failure{again.error()};
+                    owner.NoteFound(*again);
                     auto records = b.ReadState();
                     if (records) owner.NoteRecords(*records);
                 }
@@ -340,6 +341,7 @@ void PostReset(BoardRegistry& boards, const ExchangePtr& ex) {
         const int32_t now = before.identity ? before.identity->baud : 0;
         auto again = b.Reset(RatesFirst(stored ? stored : now ? now : 9600));
         if (!again) return Failure{again.error()};
+        owner.NoteFound(*again);
         auto records = b.ReadState();
         if (records) owner.NoteRecords(*records);
         Json o = BoardHeadJson(owner.View());

@@ -47,6 +47,7 @@ QJsonObject BoardSummaryJson(const BoardView& view) {
     o["name"] = view.name.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(view.name));
     o["state"] = BoardStateName(view.state);
     o["identity"] = Text(view.identity ? std::optional(view.identity->text) : std::nullopt);
+    o["identity_raw"] = o["identity"];
     o["firmware"] =
         Text(view.records ? std::optional(view.records->firmwareVersion) : std::nullopt);
     o["problem"] =

@@ -10,7 +10,8 @@
 
 namespace swb808::service {
 
-// The line of GET /boards: id, name, port, device, baud, state, identity, firmware.
+// The line of GET /boards: id, name, port, device, baud, state, identity (as the board sent
+// it; so is identity_raw, the tool's name for that), firmware.
 QJsonObject BoardSummaryJson(const BoardView& view);
 // GET /boards/{id}: the summary and every record, as `swb808ctl --json info`.
 QJsonObject BoardStateJson(const BoardView& view);

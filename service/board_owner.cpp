@@ -477,4 +477,15 @@ void BoardOwner::NoteConfig(const ConfigRecord& config) {
     if (view_.records) view_.records->config = config;
 }
 
+void BoardOwner::NoteFound(const BoardIdentity& identity) {
+    std::string id;
+    {
+        const std::lock_guard lock(mutex_);
+        view_.identity = identity;
+        knownBaud_ = identity.baud;
+        id = view_.id;
+    }
+    known_.Remember(config_.port.Name(), {id, identity.key, identity.baud});
+}
+
 }  // namespace swb808::service

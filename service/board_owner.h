@@ -100,6 +100,8 @@ class BoardOwner {
     void NoteInputs(uint8_t mask);
     void NoteSupply(int32_t raw);
     void NoteConfig(const ConfigRecord& config);
+    // The board found again after a reset, perhaps at another rate.
+    void NoteFound(const BoardIdentity& identity);
 
   private:
     struct Found;

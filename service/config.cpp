@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 
 namespace swb808::service {
 
@@ -54,6 +55,21 @@ bool IsLoopback(const std::string& host) {
     return !ec && a.is_loopback();
 }
 
+std::string DefaultSocketPath() {
+    // RUNTIME_DIRECTORY may list several, separated by colons; the unit names one.
+    if (const char* dirs = std::getenv("RUNTIME_DIRECTORY"); dirs && *dirs) {
+        const std::string first(dirs, std::strcspn(dirs, ":"));
+        return first + "/swb808d.sock";
+    }
+    if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir)
+        return std::string(dir) + "/swb808d.sock";
+    return {};
+}
+
+std::string SocketPathOf(const ServiceConfig& config) {
+    return config.socketPath ? *config.socketPath : DefaultSocketPath();
+}
+
 void ReadConfigFile(const std::string& path, ServiceConfig& config) {
     if (!QFileInfo(QString::fromStdString(path)).isReadable())
         throw ConfigError("cannot read the configuration " + path);
@@ -67,6 +83,7 @@ void ReadConfigFile(const std::string& path, ServiceConfig& config) {
     if (ini.contains("tls_key")) config.tlsKey = text("tls_key");
     if (ini.contains("allow_local_writes"))
         config.allowLocalWrites = ini.value("allow_local_writes").toBool();
+    if (ini.contains("socket")) config.socketPath = text("socket");
     if (ini.contains("queue"))
         config.queueLimit = Number<std::size_t>(text("queue"), 1, 10000, "queue");
     if (ini.contains("event_ring"))
@@ -142,6 +159,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             mqtt = value(a);
         else if (a == "--allow-local-writes")
             cl.config.allowLocalWrites = true;
+        else if (a == "--socket")
+            cl.config.socketPath = value(a);
+        else if (a == "--no-socket")
+            cl.config.socketPath = std::string();
         else
             throw ConfigError("unknown option " + a);
     }
@@ -156,6 +177,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (!fromLine.tokensFile.empty()) cl.config.tokensFile = fromLine.tokensFile;
     if (!fromLine.tlsCert.empty()) cl.config.tlsCert = fromLine.tlsCert;
     if (!fromLine.tlsKey.empty()) cl.config.tlsKey = fromLine.tlsKey;
+    if (fromLine.socketPath) cl.config.socketPath = fromLine.socketPath;
     cl.config.allowLocalWrites = cl.config.allowLocalWrites || fromLine.allowLocalWrites;
     if (!listen.empty()) ParseListen(listen, cl.config);
     if (!mqtt.empty()) ParseMqttAddress(mqtt, cl.config.mqtt);
@@ -182,7 +204,7 @@ std::string UsageText() {
     return "usage: swb808d [--port PORT]... [--baud N] [--listen ADDR:PORT] [--config FILE]\n"
            "               [--tokens FILE] [--tls-cert FILE --tls-key FILE] "
            "[--allow-local-writes]\n"
-           "               [--mqtt HOST:PORT]\n"
+           "               [--mqtt HOST:PORT] [--socket PATH | --no-socket]\n"
            "       swb808d token add NAME --role viewer|operator|admin [--tokens FILE]\n";
 }
 

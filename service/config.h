@@ -8,6 +8,7 @@
 //     tokens = /etc/swb808/tokens
 //     tls_cert = ...            tls_key = ...
 //     allow_local_writes = false
+//     socket = /run/swb808/swb808d.sock   (empty: none)
 //     [mqtt]                    (a broker: see mqtt_settings.h)
 //     [board lab1]              (every section "board ..." is a board; the rest is its name)
 //     port = /dev/serial/by-id/usb-...
@@ -15,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,6 +42,8 @@ struct ServiceConfig {
     std::string tokensFile;  // empty: no tokens
     std::string tlsCert, tlsKey;
     bool allowLocalWrites = false;
+    // The local socket: nullopt for the default place (DefaultSocketPath), empty for none.
+    std::optional<std::string> socketPath;
     std::size_t queueLimit = 16;      // requests waiting per board
     std::size_t ringSize = 4096;      // events kept for Last-Event-ID
     std::size_t clientBacklog = 512;  // events queued for one slow event client
@@ -72,6 +76,11 @@ PortRef ParsePort(const std::string& text);  // "COM3" or a device path
 // "ADDR:PORT", "[v6]:PORT" or ":PORT".
 void ParseListen(const std::string& text, ServiceConfig& config);
 bool IsLoopback(const std::string& host);
+// $RUNTIME_DIRECTORY/swb808d.sock when the service manager made the service a runtime
+// directory, else $XDG_RUNTIME_DIR/swb808d.sock; empty when neither is set.
+std::string DefaultSocketPath();
+// The socket the configuration asks for; empty for none.
+std::string SocketPathOf(const ServiceConfig& config);
 
 std::string UsageText();
 

@@ -15,6 +15,7 @@
 #include "service/event_hub.h"
 #include "service/http_server.h"
 #include "service/known_boards.h"
+#include "service/local_socket_server.h"
 #include "service/log.h"
 #include "service/metrics.h"
 #include "service/mqtt/mqtt_bridge.h"
@@ -94,6 +95,23 @@ int RunDaemon(const ServiceConfig& config) {
     LogInfo(std::string("listening on ") + (config.tlsCert.empty() ? "http" : "https") + "://" +
             host + ":" + std::to_string(server.Port()) + "/" +
             (tokens ? "" : " (no tokens: loopback only)"));
+    LocalSocketServer local(io, context);
+    if (const std::string path = SocketPathOf(config); !path.empty()) {
+        try {
+            local.Listen(path);
+        } catch (const std::exception& e) {
+            LogError(e.what());
+            return 1;
+        }
+        LogInfo("listening on " + path + " (mode 0660, group " + kSocketGroup +
+                "; its callers may do everything)");
+    } else if (config.socketPath) {
+        LogInfo("no local socket (switched off)");
+    } else {
+        LogInfo(
+            "no local socket: neither RUNTIME_DIRECTORY nor XDG_RUNTIME_DIR is set "
+            "(--socket PATH makes one)");
+    }
 
     std::promise<int> stopped;
     net::signal_set stopSignals(io, SIGTERM, SIGINT);
@@ -121,7 +139,10 @@ int RunDaemon(const ServiceConfig& config) {
     LogInfo(std::string("stopping (") + (sig == SIGTERM ? "SIGTERM" : "SIGINT") +
             "): the commands on the wire are finished first");
     NotifyStopping();
-    net::post(io, [&server] { server.Stop(); });
+    net::post(io, [&server, &local] {
+        server.Stop();
+        local.Stop();
+    });
     if (mqtt) mqtt->Stop();
     boards.Stop();  // the HTTP loop keeps running meanwhile, so their answers still go out
     io.stop();

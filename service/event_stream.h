@@ -155,7 +155,7 @@ class EventStream : public std::enable_shared_from_this<EventStream<Stream>> {
         timer_.cancel();
         boost::system::error_code ec;
         auto& socket = boost::beast::get_lowest_layer(stream_).socket();
-        socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ec);
+        socket.shutdown(boost::asio::socket_base::shutdown_both, ec);
         socket.close(ec);
     }
 

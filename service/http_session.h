@@ -1,10 +1,11 @@
 #pragma once
 
-// One HTTP connection, plain or TLS. Beast reads the header first, so that the route's body
-// limit holds before any of the body is read; then access is checked, the handler answers
-// (at once, or later from a board's thread) and the next request is read. An event stream
-// takes the connection over.
+// One HTTP connection: plain or TLS over TCP, or plain on the local socket. Beast reads the
+// header first, so that the route's body limit holds before any of the body is read; then
+// access is checked, the handler answers (at once, or later from a board's thread) and the
+// next request is read. An event stream takes the connection over.
 
+#include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -28,14 +29,17 @@ namespace swb808::service {
 
 using PlainStream = boost::beast::tcp_stream;
 using TlsStream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+using UnixStream = boost::beast::basic_stream<boost::asio::local::stream_protocol>;
 
 template <class Stream>
 class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
   public:
-    HttpSession(Stream stream, ServerContext& context)
-        : stream_(std::move(stream)), context_(context) {
+    // `trusted`: the caller is known by the connection itself (the local socket), not by a
+    // token.
+    HttpSession(Stream stream, ServerContext& context, std::optional<Caller> trusted = {})
+        : stream_(std::move(stream)), context_(context), trusted_(std::move(trusted)) {
         context_.metrics.ClientConnected();
     }
     ~HttpSession() { context_.metrics.ClientGone(); }
@@ -54,7 +58,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     }
 
   private:
-    boost::beast::tcp_stream& Lowest() { return boost::beast::get_lowest_layer(stream_); }
+    auto& Lowest() { return boost::beast::get_lowest_layer(stream_); }
 
     void ReadHeader() {
         parser_.emplace();
@@ -160,7 +164,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
                 context_.router.Fallback()(ex);
                 return;
             }
-            ex->caller = context_.access.Identify(ex->request);
+            ex->caller = trusted_ ? *trusted_ : context_.access.Identify(ex->request);
             context_.access.Require(ex->caller, match_.route->role);
             if (match_.route->changes) CheckOrigin(ex->request, kTls);
             ex->params = match_.params;
@@ -211,7 +215,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     void Linger() {
         if constexpr (!kTls) {
             boost::system::error_code ec;
-            Lowest().socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
+            Lowest().socket().shutdown(boost::asio::socket_base::shutdown_send, ec);
         }
         Lowest().expires_after(std::chrono::seconds(2));
         scratch_.resize(16 * 1024);
@@ -239,12 +243,13 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
             });
         } else {
             boost::system::error_code ec;
-            Lowest().socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
+            Lowest().socket().shutdown(boost::asio::socket_base::shutdown_send, ec);
         }
     }
 
     Stream stream_;
     ServerContext& context_;
+    const std::optional<Caller> trusted_;
     boost::beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     Router::Match match_;

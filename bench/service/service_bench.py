@@ -13,7 +13,8 @@ SIM = f"{build}/sim/swb808-sim"
 DAEMON = f"{build}/service/swb808d"
 CTL = f"{build}/cli/swb808ctl"
 ports = tempfile.mkdtemp(prefix="swb808-bench-")
-env = dict(os.environ, SWB808_PORT_DIR=ports, XDG_STATE_HOME=f"{ports}/state")
+SOCKET = f"{ports}/swb808d.sock"
+env = dict(os.environ, SWB808_PORT_DIR=ports, XDG_STATE_HOME=f"{ports}/state", SWB808_SOCKET=SOCKET)
 procs = []
 
 
@@ -32,7 +33,7 @@ def command(p, line):
 
 
 def daemon(coms, *extra):
-    args = [DAEMON, "--listen", "127.0.0.1:0", "--baud", "115200", "--allow-local-writes"]
+    args = [DAEMON, "--listen", "127.0.0.1:0", "--baud", "115200", "--allow-local-writes", "--socket", SOCKET]
     for c in coms:
         args += ["--port", f"COM{c}"]
     p = subprocess.Popen(args + list(extra), env=env, stderr=subprocess.PIPE, text=True)
@@ -109,16 +110,24 @@ def relay():
         times.append(time.perf_counter() - t)
         assert status == 200, status
     print(f"PUT relays/3 via swb808d, 200 runs: median {ms(statistics.median(times))}, p99 {ms(pct(times, 99))}")
+
+    def ctl_runs(label):
+        runs = []
+        for i in range(30):
+            t = time.perf_counter()
+            subprocess.run([CTL, "--port", "COM3", "--baud", "115200", "relay", "3", "on" if i % 2 else "off"],
+                           env=env, stdout=subprocess.DEVNULL, check=True)
+            runs.append(time.perf_counter() - t)
+        print(f"swb808ctl relay 3 {label}, 30 runs: median {ms(statistics.median(runs))}, p99 {ms(pct(runs, 99))}")
+        return runs
+
+    through = ctl_runs("through the socket")
     d.send_signal(signal.SIGTERM)
     d.wait()
-    ctl = []
-    for i in range(30):
-        t = time.perf_counter()
-        subprocess.run([CTL, "--port", "COM3", "--baud", "115200", "relay", "3", "on" if i % 2 else "off"],
-                       env=env, stdout=subprocess.DEVNULL, check=True)
-        ctl.append(time.perf_counter() - t)
-    print(f"swb808ctl relay 3, 30 runs: median {ms(statistics.median(ctl))}, p99 {ms(pct(ctl, 99))}")
+    ctl = ctl_runs("on the port (no service)")
     print(f"ratio service/tool (medians): {statistics.median(times) / statistics.median(ctl):.3f}")
+    print(f"ratio tool through the socket/on the port (medians): "
+          f"{statistics.median(through) / statistics.median(ctl):.3f}")
     b.terminate(); b.wait()
 
 

@@ -92,6 +92,13 @@ TEST(CliArguments, TakesGlobalOptionsBeforeAndAfterTheCommand) {
     EXPECT_EQ(all.request->relayBits, 0xFF);
     EXPECT_EQ(all.request->action, RelayAction::Toggle);
     EXPECT_EQ(all.request->baud, 0);
+    EXPECT_FALSE(all.request->direct);
+    for (const auto& words :
+         {std::vector<std::string>{"--direct", "inputs"}, {"inputs", "--direct"}}) {
+        const auto direct = Parse(words);
+        ASSERT_TRUE(direct.request) << direct.error;
+        EXPECT_TRUE(direct.request->direct);
+    }
 }
 
 TEST(CliArguments, RelayListsAndInputWaits) {

@@ -246,9 +246,11 @@ SimProcess& CliTest::Board(int com, std::vector<std::string> options) {
 }
 
 std::map<std::string, std::string> CliTest::Env() const {
+    // No service unless a test puts one there: the tool looks for its socket and goes on.
     return {{"SWB808_PORT_DIR", portDir_},
             {"XDG_STATE_HOME", stateDir_},
-            {"SWB808_LOCK_DIR", lockDir_}};
+            {"SWB808_LOCK_DIR", lockDir_},
+            {"SWB808_SOCKET", SocketPath()}};
 }
 
 CtlResult CliTest::Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {

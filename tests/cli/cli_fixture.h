@@ -107,6 +107,8 @@ class CliTest : public ::testing::Test {
 
     std::string ComPath(int com) const { return portDir_ + "/com" + std::to_string(com); }
     std::string StateFile() const { return stateDir_ + "/swb808/board.json"; }
+    // Where the tool looks for swb808d's socket; nothing is there unless a test puts it.
+    std::string SocketPath() const { return dir_ + "/swb808d.sock"; }
     QJsonObject Remembered() const;
     void Remember(int com, int baud) const;
     const std::string& Dir() const { return dir_; }

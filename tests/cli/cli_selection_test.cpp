@@ -1,6 +1,10 @@
 // Which board a command talks to: a change goes to the board meant or to none, a search that
 // finds several boards picks none of them, and every result names its port.
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QJsonArray>
 
 #include "tests/cli/cli_fixture.h"
@@ -94,6 +98,28 @@ TEST_F(CliSelection, EveryResultNamesThePort) {
         EXPECT_EQ(r.out.rfind(line, 0), 0u) << r.out;
         EXPECT_EQ(r.err, "");  // the remembered board: no search
     }
+}
+
+// A socket where the service's would be that takes connections and never answers: the tool
+// does not wait on it for long, and says what to do.
+TEST_F(CliSelection, AServiceThatDoesNotAnswerIsNotWaitedFor) {
+    Board(3, {"--baud", "115200"});
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", SocketPath().c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+
+    const auto started = std::chrono::steady_clock::now();
+    const CtlResult r = Run({"--port", "COM3", "--baud", "115200", "relays"});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("swb808d on " + SocketPath() + " did not answer within 2 s; --direct"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Run({"--port", "COM3", "--baud", "115200", "--direct", "relays"}).status, 0);
+    ::close(fd);
 }
 
 }  // namespace

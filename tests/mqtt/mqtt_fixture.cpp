@@ -54,6 +54,7 @@ Process::Process(const std::vector<std::string>& argv,
         ::dup2(err[1], 2);
         for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
         ::unsetenv("STATE_DIRECTORY");
+        ::unsetenv("RUNTIME_DIRECTORY");
         ::unsetenv("NOTIFY_SOCKET");
         ::execvp(cargs[0], cargs.data());
         ::_exit(127);

@@ -107,6 +107,16 @@ TEST_F(ApiTest, ReadsChangeNothing) {
     EXPECT_FALSE(board_->FramesReceived().empty());  // the fresh reads did ask the board
 }
 
+// The board restarts at its new stored rate: the answer and every answer after it say so.
+TEST_F(ApiTest, AConfigurationWithResetAnswersTheRateTheBoardRestartedAt) {
+    Start();
+    const HttpAnswer written = Put(base_ + "/config", R"({"baud":57600,"reset":true})");
+    ASSERT_EQ(written.status, 200) << written.body;
+    EXPECT_EQ(written.Json()["baud"].toInt(), 57600);
+    EXPECT_EQ(written.Json()["config"].toObject()["baud"].toInt(), 57600);
+    EXPECT_EQ(Get(base_ + "/relays").Json()["baud"].toInt(), 57600);
+}
+
 TEST_F(ApiTest, InputsFollowTheBoardAndFreshAsksIt) {
     Start();
     EventClient events(Port());

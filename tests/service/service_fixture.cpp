@@ -62,6 +62,7 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& args,
         ::dup2(err[1], 2);
         for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
         ::unsetenv("STATE_DIRECTORY");
+        ::unsetenv("RUNTIME_DIRECTORY");
         ::unsetenv("NOTIFY_SOCKET");
         ::execv(cargs[0], cargs.data());
         ::_exit(127);
@@ -313,7 +314,8 @@ ServiceProcess& ServiceTest::StartService(const std::vector<std::string>& args) 
     std::vector<std::string> all{"--listen", "127.0.0.1:0"};
     all.insert(all.end(), args.begin(), args.end());
     service_ = std::make_unique<ServiceProcess>(
-        all, std::map<std::string, std::string>{{"XDG_STATE_HOME", dir_ + "/state"}});
+        all, std::map<std::string, std::string>{{"XDG_STATE_HOME", dir_ + "/state"},
+                                                {"XDG_RUNTIME_DIR", dir_}});
     service_->Port();
     return *service_;
 }

@@ -106,7 +106,8 @@ class ServiceTest : public ::testing::Test {
     // A simulated board on COM n (started).
     sim::BoardSimulator& Board(int com, sim::BoardOptions options = {});
     std::string ComPath(int com) const { return ports_.ComPath(com); }
-    // swb808d on a free loopback port with `args`; waits until it listens.
+    // swb808d on a free loopback port with `args`, its local socket SocketPath(); waits until
+    // it listens.
     ServiceProcess& StartService(const std::vector<std::string>& args);
     // The --port/--baud arguments for the boards made so far.
     std::vector<std::string> BoardArgs() const;
@@ -140,6 +141,7 @@ class ServiceTest : public ::testing::Test {
     // A frame the service wrote may still be on its way through the pseudo-terminal.
     static int FramesOnceThey(const sim::BoardSimulator& board, uint8_t command, int count);
 
+    std::string SocketPath() const { return dir_ + "/swb808d.sock"; }
     std::string WriteFile(const std::string& name, const std::string& content,
                           int mode = 0600) const;
     const std::string& Dir() const { return dir_; }

@@ -134,7 +134,10 @@ class Service:
         self.runs = 0
 
     def start(self, wait_online=True):
-        args = [self.binary, "--listen", f"127.0.0.1:{self.port}"]
+        # A socket in the work directory: the one in the user's runtime directory may be
+        # another service's.
+        args = [self.binary, "--listen", f"127.0.0.1:{self.port}",
+                "--socket", os.path.join(self.workdir, "swb808d.sock")]
         # COM names, as an operator gives them; SWB808_PORT_DIR maps them to the links.
         for d in self.devices:
             args += ["--port", os.path.basename(d).upper()]
