@@ -11,12 +11,26 @@
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/port_target.h"
 #include "connection/board.h"
 #include "connection/board_event.h"
 #include "connection/session_view.h"
 
 namespace swb808::cli {
+
+// `mask` with the relays in `bits` switched on, off or over.
+inline uint8_t Switched(uint8_t mask, uint8_t bits, RelayAction action) {
+    switch (action) {
+        case RelayAction::On:
+            return mask | bits;
+        case RelayAction::Off:
+            return mask & uint8_t(~bits);
+        case RelayAction::Toggle:
+            return mask ^ bits;
+    }
+    return mask;
+}
 
 class BoardAccess {
   public:
@@ -32,6 +46,10 @@ class BoardAccess {
     // Each returns once the board has the change (the records then show it). Failures throw
     // CliFailure.
     virtual void WriteRelays(uint8_t mask) = 0;
+    // The relays in `bits` on, off or over, in one frame, from the state the board has when
+    // the frame is made: through the service that is its state then, so a change another
+    // client made meanwhile is kept.
+    virtual void ChangeRelays(uint8_t bits, RelayAction action) = 0;
     virtual void WriteConfig(const ConfigValues& values) = 0;
     // The reset frame, then the board found again on its port (`rates` in order); false when
     // it did not answer.

@@ -119,20 +119,7 @@ ExitStatus RunInfo(const Request& request, Output& out) {
 
 ExitStatus RunRelay(const Request& request, Output& out) {
     const auto found = Find(request, out, Presence::Relays, false);
-    const uint8_t bits = request.relayBits;
-    uint8_t mask = found->Records().relays;
-    switch (request.action) {
-        case RelayAction::On:
-            mask |= bits;
-            break;
-        case RelayAction::Off:
-            mask &= uint8_t(~bits);
-            break;
-        case RelayAction::Toggle:
-            mask ^= bits;
-            break;
-    }
-    found->WriteRelays(mask);  // one frame for all the relays named
+    found->ChangeRelays(request.relayBits, request.action);  // one frame for all named
     Remember(*found, out);
     QJsonObject o = RelaysDocument(*found);
     out.Text(RelaysText(*found));

@@ -17,6 +17,10 @@ std::string DirectBoard::Key() const {
     return identity ? identity->key : std::string();
 }
 
+void DirectBoard::ChangeRelays(uint8_t bits, RelayAction action) {
+    link_->WriteRelays(Switched(link_->Records().relays, bits, action));
+}
+
 uint8_t DirectBoard::FollowInputs() {
     subscription_ = link_->Api().Subscribe([this](const BoardEvent& e) {
         if (e.kind == BoardEventKind::InputChange) changes_.push_back(e);

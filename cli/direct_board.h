@@ -23,6 +23,7 @@ class DirectBoard : public BoardAccess {
     std::string Key() const override;
 
     void WriteRelays(uint8_t mask) override { link_->WriteRelays(mask); }
+    void ChangeRelays(uint8_t bits, RelayAction action) override;
     void WriteConfig(const ConfigValues& values) override { link_->WriteConfig(values); }
     bool Reset(const std::vector<int>& rates) override { return link_->Reset(rates); }
 

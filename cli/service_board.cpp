@@ -156,6 +156,23 @@ void ServiceBoard::WriteRelays(uint8_t mask) {
     records_.relays = uint8_t(Call("PUT", "/relays", &body, kCommandTimeout)["relays"].toInt());
 }
 
+// The service applies "on" and "off" lists, and one relay's toggle, to the state it has when
+// the frame goes out; only several relays toggled at once need the mask made here.
+void ServiceBoard::ChangeRelays(uint8_t bits, RelayAction action) {
+    const bool one = bits != 0 && (bits & (bits - 1)) == 0;
+    if (action == RelayAction::Toggle && !one) return WriteRelays(Switched(records_.relays, bits, action));
+    QJsonObject answer;
+    if (action == RelayAction::Toggle) {
+        const QJsonObject body{{"state", "toggle"}};
+        answer = Call("PUT", "/relays/" + std::to_string(BitNumbers(bits).first().toInt()), &body,
+                      kCommandTimeout);
+    } else {
+        const QJsonObject body{{action == RelayAction::On ? "on" : "off", BitNumbers(bits)}};
+        answer = Call("PUT", "/relays", &body, kCommandTimeout);
+    }
+    records_.relays = uint8_t(answer["relays"].toInt());
+}
+
 void ServiceBoard::WriteConfig(const ConfigValues& v) {
     const QJsonObject body{{"baud_index", v.baudIndex},
                            {"error_report_delay", v.errorDelay},

@@ -62,6 +62,7 @@ class ServiceBoard : public BoardAccess {
     std::string Key() const override { return key_; }
 
     void WriteRelays(uint8_t mask) override;
+    void ChangeRelays(uint8_t bits, RelayAction action) override;
     void WriteConfig(const ConfigValues& values) override;
     bool Reset(const std::vector<int>& rates) override;
 

@@ -51,6 +51,7 @@ const std::vector<std::vector<std::string>> kCommands = {
     {"relays"},
     {"relay", "3", "on"},
     {"--json", "relay", "1-2", "toggle"},
+    {"relay", "2", "toggle"},
     {"relays", "0x21"},
     {"--json", "relays"},
     {"relay", "4", "off", "--wait-input", "2=high", "--timeout", "5"},
