@@ -259,6 +259,19 @@ std::optional<EventClient::Event> EventClient::Next(std::chrono::milliseconds ti
     }
 }
 
+bool EventClient::NextPing(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    if (Status() != 200) return false;
+    for (;;) {
+        const auto at = ("\n\n" + buffer_).find("\n\n: ping\n\n");
+        if (at != std::string::npos) {
+            buffer_.erase(0, at + 8);
+            return true;
+        }
+        if (!Fill(deadline)) return false;
+    }
+}
+
 std::optional<EventClient::Event> EventClient::NextOfType(const std::string& type,
                                                           std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;

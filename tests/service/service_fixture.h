@@ -87,6 +87,9 @@ class EventClient {
     // The next event whose "type" is `type`.
     std::optional<Event> NextOfType(const std::string& type,
                                     std::chrono::milliseconds timeout = 10s);
+    // Reads until a ": ping" comment has come, skipping what is ahead of it; false at the
+    // timeout. Use it before Next: Next drops comments.
+    bool NextPing(std::chrono::milliseconds timeout);
     // Reads everything until the server closes (or the timeout); the events in it.
     std::vector<Event> ReadToEnd(std::chrono::milliseconds timeout);
 
