@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "sim/board_simulator.h"
+#include "tests/support/logged_process.h"
 #include "tests/support/port_dir.h"
 
 struct mosquitto;
@@ -29,25 +30,7 @@ namespace swb808::mqtt::test {
 using namespace std::chrono_literals;
 
 // A child process with its standard error collected.
-class Process {
-  public:
-    Process(const std::vector<std::string>& argv,
-            const std::map<std::string, std::string>& env = {});
-    ~Process();  // SIGKILL when still running
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-    bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout = 30s) const;
-    std::string Log() const;
-    void Signal(int sig);
-    pid_t Pid() const { return pid_; }
-    int Wait(std::chrono::milliseconds timeout = 60s);  // exit status, or 128 + signal
-
-  private:
-    pid_t pid_ = -1;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::string log_;
-};
+using Process = swb808::test::LoggedProcess;
 
 uint16_t FreePort();
 

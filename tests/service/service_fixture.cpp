@@ -45,62 +45,19 @@ std::string Lower(std::string s) {
 
 // --- ServiceProcess ---
 
-ServiceProcess::ServiceProcess(const std::vector<std::string>& args,
-                               const std::map<std::string, std::string>& env) {
-    int err[2];
-    if (::pipe2(err, O_CLOEXEC) != 0) return;
+namespace {
+
+std::vector<std::string> DaemonArgv(const std::vector<std::string>& args) {
     std::vector<std::string> argv{SWB808D_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargs;
-    for (auto& a : argv) cargs.push_back(a.data());
-    cargs.push_back(nullptr);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(err[1], 2);
-        for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
-        ::unsetenv("STATE_DIRECTORY");
-        ::unsetenv("RUNTIME_DIRECTORY");
-        ::unsetenv("NOTIFY_SOCKET");
-        ::execv(cargs[0], cargs.data());
-        ::_exit(127);
-    }
-    ::close(err[1]);
-    reader_ = std::thread([this, fd = err[0]] {
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n <= 0) break;
-            const std::lock_guard lock(mutex_);
-            log_.append(buf, size_t(n));
-        }
-        ::close(fd);
-    });
+    return argv;
 }
 
-ServiceProcess::~ServiceProcess() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    if (reader_.joinable()) reader_.join();
-}
+}  // namespace
 
-bool ServiceProcess::WaitForLog(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        if (Log().find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return Log().find(text) != std::string::npos;
-}
-
-std::string ServiceProcess::Log() const {
-    const std::lock_guard lock(mutex_);
-    return log_;
-}
+ServiceProcess::ServiceProcess(const std::vector<std::string>& args,
+                               const std::map<std::string, std::string>& env)
+    : process_(DaemonArgv(args), env) {}
 
 uint16_t ServiceProcess::Port() {
     if (port_ == 0 && WaitForLog("listening on ", 20s)) {
@@ -112,27 +69,10 @@ uint16_t ServiceProcess::Port() {
     return port_;
 }
 
-void ServiceProcess::Signal(int sig) {
-    if (pid_ > 0) ::kill(pid_, sig);
-}
-
 int ServiceProcess::Wait(std::chrono::milliseconds timeout) {
-    if (pid_ <= 0) return status_;
-    const auto deadline = Clock::now() + timeout;
-    int st = 0;
-    while (::waitpid(pid_, &st, WNOHANG) != pid_) {
-        if (Clock::now() >= deadline) {
-            ADD_FAILURE() << "swb808d did not end in time; killed";
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &st, 0);
-            break;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    pid_ = -1;
-    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    if (reader_.joinable()) reader_.join();
-    return status_;
+    const int status = process_.Wait(timeout);
+    if (process_.KilledAtTimeout()) ADD_FAILURE() << "swb808d did not end in time; killed";
+    return status;
 }
 
 // --- HTTP ---

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sim/board_simulator.h"
+#include "tests/support/logged_process.h"
 #include "tests/support/port_dir.h"
 
 namespace swb808::service::test {
@@ -31,24 +32,22 @@ class ServiceProcess {
   public:
     ServiceProcess(const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& env);
-    ~ServiceProcess();  // SIGKILL when still running
+    ~ServiceProcess() = default;  // SIGKILL when still running
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
-    bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout = 20s);
-    std::string Log() const;
+    bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout = 20s) {
+        return process_.WaitForLog(text, timeout);
+    }
+    std::string Log() const { return process_.Log(); }
     // From "listening on http://127.0.0.1:PORT/"; 0 when it did not start.
     uint16_t Port();
-    void Signal(int sig);
-    // Waits for the end (SIGKILL after `timeout`): the exit status, or 128 + signal.
+    void Signal(int sig) { process_.Signal(sig); }
+    // Waits for the end (SIGKILL after `timeout`, a failure): the exit status, or 128 + signal.
     int Wait(std::chrono::milliseconds timeout = 60s);
 
   private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::string log_;
+    swb808::test::LoggedProcess process_;
     uint16_t port_ = 0;
 };
 
