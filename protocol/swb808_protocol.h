@@ -20,6 +20,7 @@ class TSerialPort;
 class TSWB808Protocol {
   public:
     static constexpr int kBufferSize = 256;
+    using TBuffer = std::array<uint8_t, kBufferSize>;
     // The port's output buffer size: a send waits until that much is free again.
     static constexpr uint16_t kOutputBufferSize = 4096;
     // A receive polls in turns of this many milliseconds, at most kReceiveTurns of them.
@@ -76,8 +77,8 @@ class TSWB808Protocol {
 
     // The buffers of the codec, zero at start; always those of the last send or
     // receive, whoever made it.
-    std::array<uint8_t, kBufferSize> FrameBuffer{};
-    std::array<uint8_t, kBufferSize> Payload{};
+    TBuffer FrameBuffer{};
+    TBuffer Payload{};
 
     // Device records.
     uint8_t RelayState = 0;

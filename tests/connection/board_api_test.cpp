@@ -129,6 +129,36 @@ TEST_F(BoardApi, ReadsWaitForTheReplyAndCheckIt) {
     EXPECT_TRUE(board.IsConnected());
 }
 
+// The board's change frame crossing a read, ahead of the reply or behind it: the change is an
+// event once, the reply still answers, and nothing is left behind for the next read.
+TEST_F(BoardApi, AChangeFrameCrossingAReadIsAnEventAndTheReplyStillAnswers) {
+    using At = sim::BoardSimulator::ChangeAt;
+    sim::BoardSimulator& sim = AddBoard(UnpacedBoard(9600));
+    ASSERT_TRUE(board.Open(One(9600)));
+    const auto changes = [&] {
+        std::vector<int> masks;
+        for (const auto& e : Of(BoardEventKind::InputChange)) masks.push_back(e.inputs);
+        return masks;
+    };
+    sim.SetRelays(0x3C);
+    sim.SetInputsAtNextReply(0x81, At::BeforeReply);
+    const auto relays = board.ReadRelays();
+    ASSERT_TRUE(relays) << relays.error().message;
+    EXPECT_EQ(*relays, 0x3C);
+    EXPECT_EQ(changes(), std::vector<int>({0x81}));
+
+    sim.SetInputsAtNextReply(0x42, At::BeforeReply);
+    const auto inputs = board.ReadInputs();
+    ASSERT_TRUE(inputs) << inputs.error().message;
+    EXPECT_EQ(*inputs, 0x42);
+    EXPECT_EQ(changes(), std::vector<int>({0x81, 0x42}));
+
+    // Behind the reply, inside the read's wait: reported once the read has its answer.
+    sim.SetInputsAtNextReply(0x99, At::AfterReply);
+    EXPECT_EQ(board.ReadRelays().value_or(0), 0x3C);
+    EXPECT_EQ(changes(), std::vector<int>({0x81, 0x42, 0x99}));
+}
+
 TEST_F(BoardApi, EventsCarryInputsLostLineAndFoundAgain) {
     sim::BoardSimulator& sim = AddBoard(UnpacedBoard(115200));
     ASSERT_TRUE(board.Open(One(115200)));
