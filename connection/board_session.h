@@ -207,6 +207,10 @@ class BoardSession {
     friend class LoaderLink;
     void SetState(SessionState state);
     void TellInputs(uint8_t mask);  // the LEDs and the event
+    // A single read (TSWB808Protocol::ReadRecord) at the connected or attached rate; `take`
+    // gets the reply's payload. Then the input-change frames that came behind the reply.
+    bool ReadReply(uint8_t command, int32_t replyLength, int payloadLength,
+                   const std::function<void(const TSWB808Protocol::TBuffer&)>& take);
     void CloseQuietly();
     void ResetAndLeave();  // "Close" and "Reset" up to their wait
     void DropStaleInput();
@@ -226,8 +230,10 @@ class BoardSession {
     std::string status_ = "disconnected";
     std::optional<OpenFailure> lastOpenFailure_;
     std::atomic<bool> stop_{false};
-    int inputChangeDepth_ = 0;   // SWBComPortTriggerData is reading frames
-    uint16_t staleWaiting_ = 0;  // input waiting at the last line check
+    int inputChangeDepth_ = 0;          // SWBComPortTriggerData is reading frames
+    int replyAwaited_ = 0;              // a single read is waiting for its reply
+    bool inputChangeDeferred_ = false;  // a change frame was signalled meanwhile
+    uint16_t staleWaiting_ = 0;         // input waiting at the last line check
     std::shared_ptr<TLogicQueue> queue_;
     uint32_t lineCheckTimer_ = 0;
     BoardEvents events_;

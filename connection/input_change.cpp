@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "connection/board_session.h"
+#include "connection/scoped_count.h"
 #include "protocol/board_facts.h"
 #include "protocol/frame_decode.h"
 #include "protocol/paced_wait.h"
@@ -38,26 +39,20 @@ void DropInput(TSerialPort& port, size_t most) {
         port.ReadBlock(scrap, uint16_t(n));
 }
 
-// Counts the runs of the input-change handler, however a run ends.
-class Running {
-  public:
-    explicit Running(int& depth) : depth_(depth) { ++depth_; }
-    ~Running() { --depth_; }
-    Running(const Running&) = delete;
-    Running& operator=(const Running&) = delete;
-
-  private:
-    int& depth_;
-};
-
 }  // namespace
 
 // Reads the 7-byte frames that are waiting, as many as there are. Whatever lies before a start
 // byte is skipped (line noise, a frame given up earlier), so noise does not put the frames
 // behind it out of step; a start byte that does not begin a valid frame is skipped as well.
 // Each frame is decoded into FrameBuffer and Payload as the receive of seven bytes does.
+// While a single read waits for its reply, the bytes behind a change frame are that reply:
+// the read takes the change frames ahead of it, and this run comes once the reply is in.
 void BoardSession::SWBComPortTriggerData(TSerialPort& CP, uint16_t /*TriggerHandle*/) {
-    const Running running(inputChangeDepth_);
+    if (replyAwaited_ > 0) {
+        inputChangeDeferred_ = true;
+        return;
+    }
+    const ScopedCount running(inputChangeDepth_);
     std::vector<uint8_t> pending;
     size_t budget = size_t(CP.InputCount()) + kExtraBytesPerRun;
     // Once the budget is spent, the frame at hand is still completed, so the run never ends

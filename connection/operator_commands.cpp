@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "connection/board_session.h"
+#include "connection/scoped_count.h"
 #include "protocol/board_facts.h"
 #include "protocol/device_records.h"
 
@@ -44,64 +46,71 @@ void BoardSession::SaveConfig(const ConfigValues& values) {
     protocol_.SendCommand(board::kWriteConfig, int32_t(record.size()));
 }
 
-// The reads use the rate the board was found (or attached) at.
-std::optional<uint8_t> BoardSession::ReadRelays() {
+// The reads use the rate the board was found (or attached) at. The input-change handler
+// leaves the receive to the read meanwhile; what it was signalled for runs after the reply.
+bool BoardSession::ReadReply(uint8_t command, int32_t replyLength, int payloadLength,
+                             const std::function<void(const TSWB808Protocol::TBuffer&)>& take) {
     const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
-    if (!protocol_.ReadRecord(board::kReadRelays, TSWB808Protocol::kReplyByte, 1, baud,
-                              [this](uint8_t mask) { TellInputs(mask); }))
-        return std::nullopt;
-    if (protocol_.RelayState != protocol_.Payload[0]) {
-        protocol_.RelayState = protocol_.Payload[0];
-        Publish(BoardEventKind::RelayChange);
+    bool answered;
+    {
+        const ScopedCount awaiting(replyAwaited_);
+        answered = protocol_.ReadRecord(command, replyLength, payloadLength, baud,
+                                        [this](uint8_t mask) { TellInputs(mask); });
     }
-    view_.RelaysShown(protocol_.RelayState);
+    if (answered) take(protocol_.Payload);
+    if (std::exchange(inputChangeDeferred_, false) && port_.OnTriggerData && port_.Open())
+        port_.OnTriggerData(port_, 0);
+    return answered;
+}
+
+std::optional<uint8_t> BoardSession::ReadRelays() {
+    if (!ReadReply(board::kReadRelays, TSWB808Protocol::kReplyByte, 1, [this](const auto& p) {
+            if (protocol_.RelayState != p[0]) {
+                protocol_.RelayState = p[0];
+                Publish(BoardEventKind::RelayChange);
+            }
+            view_.RelaysShown(protocol_.RelayState);
+        }))
+        return std::nullopt;
     return protocol_.RelayState;
 }
 
+// The newest inputs known: a change the board reported behind the reply counts.
 std::optional<uint8_t> BoardSession::ReadInputs() {
-    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
-    bool seen = false;  // the newest mask came as a change frame, already told
-    if (!protocol_.ReadRecord(board::kReadInputs, TSWB808Protocol::kReplyByte, 1, baud,
-                              [&](uint8_t mask) {
-                                  seen = true;
-                                  TellInputs(mask);
-                              }))
+    if (!ReadReply(board::kReadInputs, TSWB808Protocol::kReplyByte, 1, [this](const auto& p) {
+            if (protocol_.OptoState != p[0]) {
+                protocol_.OptoState = p[0];
+                TellInputs(protocol_.OptoState);
+            }
+        }))
         return std::nullopt;
-    if (!seen && protocol_.OptoState != protocol_.Payload[0]) {
-        protocol_.OptoState = protocol_.Payload[0];
-        TellInputs(protocol_.OptoState);
-    }
     return protocol_.OptoState;
 }
 
 std::optional<int32_t> BoardSession::ReadVcc() {
-    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
-    if (!protocol_.ReadRecord(board::kReadVcc, TSWB808Protocol::kReplyVcc, 2, baud,
-                              [this](uint8_t mask) { TellInputs(mask); }))
+    if (!ReadReply(board::kReadVcc, TSWB808Protocol::kReplyVcc, 2,
+                   [this](const auto& p) { protocol_.VccRaw = p[0] + 256 * p[1]; }))
         return std::nullopt;
-    protocol_.VccRaw = protocol_.Payload[0] + 256 * protocol_.Payload[1];
     return protocol_.VccRaw;
 }
 
 std::optional<std::array<uint8_t, 6>> BoardSession::ReadConfig() {
-    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
-    if (!protocol_.ReadRecord(board::kReadConfig, TSWB808Protocol::kReplyConfig,
-                              int(board::kConfigLength), baud,
-                              [this](uint8_t mask) { TellInputs(mask); }))
+    if (!ReadReply(board::kReadConfig, TSWB808Protocol::kReplyConfig, int(board::kConfigLength),
+                   [this](const auto& p) {
+                       std::copy_n(p.begin(), protocol_.DeviceConfig.size(),
+                                   protocol_.DeviceConfig.begin());
+                   }))
         return std::nullopt;
-    std::copy_n(protocol_.Payload.begin(), protocol_.DeviceConfig.size(),
-                protocol_.DeviceConfig.begin());
     return protocol_.DeviceConfig;
 }
 
 std::optional<std::string> BoardSession::ReadVersion() {
-    const int32_t baud = connectedBaud_ != 0 ? connectedBaud_ : attachedBaud_;
-    if (!protocol_.ReadRecord(board::kReadVersion, TSWB808Protocol::kReplyVersion,
-                              board::kVersionLength, baud,
-                              [this](uint8_t mask) { TellInputs(mask); }))
+    if (!ReadReply(board::kReadVersion, TSWB808Protocol::kReplyVersion, board::kVersionLength,
+                   [this](const auto& p) {
+                       protocol_.FirmwareVersion.assign(p.begin(),
+                                                        p.begin() + board::kVersionLength);
+                   }))
         return std::nullopt;
-    protocol_.FirmwareVersion.assign(protocol_.Payload.begin(),
-                                     protocol_.Payload.begin() + board::kVersionLength);
     return protocol_.FirmwareVersion;
 }
 

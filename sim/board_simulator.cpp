@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 #include "sim/line_transmitter.h"
 #include "sim/pseudo_terminal.h"
@@ -315,11 +316,30 @@ void BoardSimulator::OnTimers(Clock::time_point now) {
 }
 
 void BoardSimulator::HandleFrame(const Frame& f) {
-    const uint8_t first = f.payload.empty() ? 0 : f.payload[0];
     {
         std::lock_guard lock(recMu_);
         frames_.push_back(FrameEvent{frameTime_, f.command, f.payload});
     }
+    // The reads, and the query's greetings.
+    const bool replies = f.command == 0xB1 || f.command == 0xB3 || f.command == 0xBC ||
+                         (f.command >= 0xB5 && f.command <= 0xB9);
+    std::optional<CrossingChange> crossing;
+    if (replies) crossing = std::exchange(crossing_, std::nullopt);
+    const auto change = [&] {
+        if (crossing->inputs == inputs_) return std::vector<uint8_t>{};
+        inputs_ = crossing->inputs;
+        return EncodeFrame(0xB2, {inputs_});
+    };
+    // Ahead: sent at once, the reply follows after the board's working time (the reply delay).
+    if (crossing && crossing->at == ChangeAt::BeforeReply)
+        if (auto frame = change(); !frame.empty()) Emit(std::move(frame));
+    HandleCommand(f);
+    if (crossing && crossing->at == ChangeAt::AfterReply)
+        if (auto frame = change(); !frame.empty()) Answer(std::move(frame));
+}
+
+void BoardSimulator::HandleCommand(const Frame& f) {
+    const uint8_t first = f.payload.empty() ? 0 : f.payload[0];
     switch (f.command) {
         case 0xB1:
             Reply(0xB1, {inputs_});
@@ -699,6 +719,10 @@ void BoardSimulator::SetInputs(uint8_t inputs) {
     if (inputs == inputs_) return;
     inputs_ = inputs;
     if (running_ && mode_ == BoardMode::Firmware) Emit(EncodeFrame(0xB2, {inputs}));
+}
+void BoardSimulator::SetInputsAtNextReply(uint8_t inputs, ChangeAt at) {
+    std::lock_guard lock(mu_);
+    crossing_ = CrossingChange{inputs, at};
 }
 void BoardSimulator::SetRelays(uint8_t relays) {
     std::lock_guard lock(mu_);

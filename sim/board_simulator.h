@@ -145,6 +145,11 @@ class BoardSimulator {
     // Changes. SetInputs sends the input-change frame when the value changes and the firmware
     // runs; SetRelays stands for a relay write by someone else.
     void SetInputs(uint8_t inputs);
+    // The inputs change with the next command that gets a reply, as when a change crosses a
+    // read: their change frame goes out as the command arrives (ahead of the reply, right
+    // ahead of it without a reply delay) or right behind the reply.
+    enum class ChangeAt { BeforeReply, AfterReply };
+    void SetInputsAtNextReply(uint8_t inputs, ChangeAt at);
     void SetRelays(uint8_t relays);
     void SetVcc(uint16_t raw);
     void SetVersion(const std::string& five);
@@ -187,6 +192,7 @@ class BoardSimulator {
     void OnTimers(Clock::time_point now);
     Clock::time_point NextDeadline() const;
     void HandleFrame(const Frame& frame);
+    void HandleCommand(const Frame& frame);
     void HandleLoaderByte(uint8_t byte, bool lastInChunk, Clock::time_point now);
     void AnswerProbe();
     void TakeBlock();
@@ -231,6 +237,11 @@ class BoardSimulator {
     Clock::time_point frameTime_{};  // arrival of the bytes being handled
     std::chrono::milliseconds replyDelay_{0};
     std::optional<uint8_t> b8Reply_;
+    struct CrossingChange {
+        uint8_t inputs = 0;
+        ChangeAt at = ChangeAt::BeforeReply;
+    };
+    std::optional<CrossingChange> crossing_;
     struct DueAnswer {
         Clock::time_point due;
         std::vector<uint8_t> bytes;

@@ -129,6 +129,52 @@ TEST_F(BoardApi, ReadsWaitForTheReplyAndCheckIt) {
     EXPECT_TRUE(board.IsConnected());
 }
 
+// The board's change frame crossing a read, ahead of the reply or behind it: the change is an
+// event once, the reply still answers, and nothing is left behind for the next read.
+TEST_F(BoardApi, AChangeFrameCrossingAReadIsAnEventAndTheReplyStillAnswers) {
+    using At = sim::BoardSimulator::ChangeAt;
+    sim::BoardSimulator& sim = AddBoard(UnpacedBoard(9600));
+    ASSERT_TRUE(board.Open(One(9600)));
+    const auto changes = [&] {
+        std::vector<int> masks;
+        for (const auto& e : Of(BoardEventKind::InputChange)) masks.push_back(e.inputs);
+        return masks;
+    };
+    sim.SetRelays(0x3C);
+    sim.SetInputsAtNextReply(0x81, At::BeforeReply);
+    const auto relays = board.ReadRelays();
+    ASSERT_TRUE(relays) << relays.error().message;
+    EXPECT_EQ(*relays, 0x3C);
+    EXPECT_EQ(changes(), std::vector<int>({0x81}));
+
+    sim.SetInputsAtNextReply(0x42, At::BeforeReply);
+    const auto inputs = board.ReadInputs();
+    ASSERT_TRUE(inputs) << inputs.error().message;
+    EXPECT_EQ(*inputs, 0x42);
+    EXPECT_EQ(changes(), std::vector<int>({0x81, 0x42}));
+
+    // A reply longer than the change frame ahead of it.
+    sim.SetVcc(866);
+    sim.SetInputsAtNextReply(0x18, At::BeforeReply);
+    const auto supply = board.ReadSupply();
+    ASSERT_TRUE(supply) << supply.error().message;
+    EXPECT_EQ(supply->raw, 866);
+    EXPECT_EQ(changes(), std::vector<int>({0x81, 0x42, 0x18}));
+
+    // Behind the reply, inside the read's wait: reported once the read has its answer.
+    sim.SetInputsAtNextReply(0x99, At::AfterReply);
+    EXPECT_EQ(board.ReadRelays().value_or(0), 0x3C);
+    EXPECT_EQ(changes(), std::vector<int>({0x81, 0x42, 0x18, 0x99}));
+
+    // The board still working on the reply when the change frame is in.
+    sim.SetReplyDelay(100ms);
+    sim.SetInputsAtNextReply(0x24, At::BeforeReply);
+    EXPECT_EQ(board.ReadInputs().value_or(0), 0x24);
+    sim.SetRelays(0x5A);
+    EXPECT_EQ(board.ReadRelays().value_or(0), 0x5A);
+    EXPECT_EQ(changes(), std::vector<int>({0x81, 0x42, 0x18, 0x99, 0x24}));
+}
+
 TEST_F(BoardApi, EventsCarryInputsLostLineAndFoundAgain) {
     sim::BoardSimulator& sim = AddBoard(UnpacedBoard(115200));
     ASSERT_TRUE(board.Open(One(115200)));

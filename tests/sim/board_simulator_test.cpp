@@ -202,6 +202,21 @@ TEST_F(SimTest, InputChangeSendsFrameOnlyOnChange) {
     board.SetInputs(0x05);
     EXPECT_EQ(line_->Read(7, 500ms), (Bytes{0xC1, 0xB2, 0xE1, 0x55, 0x50, 0xA5, 0xDF}));
     EXPECT_EQ(board.Inputs(), 0x05);
+
+    // A change crossing a read: ahead of its reply or right behind it, with the next command
+    // that gets one.
+    board.SetInputsAtNextReply(0x06, BoardSimulator::ChangeAt::BeforeReply);
+    line_->Write(Request(0xB2, 0x01));  // no reply
+    Bytes ahead = EncodeFrame(0xB2, {0x06});
+    const Bytes relays = EncodeFrame(0xB3, {0x01});
+    ahead.insert(ahead.end(), relays.begin(), relays.end());
+    EXPECT_EQ(Ask(Request(0xB3), 14), ahead);
+    board.SetInputsAtNextReply(0x07, BoardSimulator::ChangeAt::AfterReply);
+    Bytes behind = EncodeFrame(0xB1, {0x06});
+    const Bytes change = EncodeFrame(0xB2, {0x07});
+    behind.insert(behind.end(), change.begin(), change.end());
+    EXPECT_EQ(Ask(Request(0xB1), 14), behind);
+    EXPECT_EQ(board.Inputs(), 0x07);
 }
 
 TEST_F(SimTest, WritesAreStoredOnlyWhenValid) {
