@@ -81,7 +81,9 @@ void BoardSession::LineCheck() {
         TellLineLost(name);  // after disconnect, whose "disconnected" would hide it
         return;
     }
-    if (inputChangeDepth_ == 0) DropStaleInput();
+    // A read waiting for its reply owns what is waiting: at 300 Bd its reply wait outlasts two
+    // checks, and the reply that came in the meantime is not stale.
+    if (inputChangeDepth_ == 0 && replyAwaited_ == 0) DropStaleInput();
 }
 
 std::string BoardSession::LoseVanishedLine() {
