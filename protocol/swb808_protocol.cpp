@@ -51,46 +51,18 @@ bool TSWB808Protocol::ReadRecord(uint8_t command, int32_t replyLength, int paylo
     Payload[0] = 0x00;
     if (!SendCommand(command, 1)) return false;
     PacedWait(board::ReplyWaitMs(baud));
-    bool changed = false;
     for (int frames = 0; frames <= kMaxInputFramesBeforeReply; ++frames) {
-        const uint32_t r = RcvReply(replyLength);
+        const uint32_t r = RcvCommand(replyLength);
         if (port_.LineLost()) return false;
         if (ReplyCode(r) == (command & 0x0F) && ReplyLength(r) == payloadLength) return true;
-        // The board may report an input change just before it answers.
-        if (ReplyCode(r) != kInputChangeReplyCode || ReplyLength(r) != 1) break;
+        // The board may report an input change just before it answers; both are 7 bytes
+        // for the one-byte reads.
+        if (ReplyCode(r) != kInputChangeReplyCode || ReplyLength(r) != 1) return false;
         OptoState = Payload[0];
-        changed = true;
         if (onInputs) onInputs(OptoState);
+        if (command == kReadInputs) return true;  // the newest inputs all the same
     }
-    if (command != kReadInputs || !changed) return false;
-    Payload.fill(0);
-    Payload[0] = OptoState;
-    return true;
-}
-
-uint32_t TSWB808Protocol::RcvReply(int32_t expected) {
-    constexpr auto head = static_cast<int32_t>(kInputChangeFrameLength);
-    if (expected <= head || expected > kBufferSize) return RcvCommand(expected);
-    FrameBuffer.fill(0);
-    Payload.fill(0);
-    int turns = 0;
-    do {
-        PacedWait(kReceiveTurnMs);
-        ++turns;
-    } while (port_.InputCount() < head && turns < kReceiveTurns);
-    if (port_.InputCount() < head) return 0;
-    port_.ReadBlock(FrameBuffer.data(), head);
-    const uint32_t change = DecodeFrame(FrameBuffer, Payload);
-    if (ReplyCode(change) == kInputChangeReplyCode && ReplyLength(change) == 1) return change;
-    Payload.fill(0);
-    const int32_t rest = expected - head;
-    while (port_.InputCount() < rest && turns < kReceiveTurns) {
-        PacedWait(kReceiveTurnMs);
-        ++turns;
-    }
-    if (port_.InputCount() < rest) return 0;
-    port_.ReadBlock(FrameBuffer.data() + head, static_cast<uint16_t>(rest));
-    return DecodeFrame(FrameBuffer, Payload);
+    return false;
 }
 
 uint32_t TSWB808Protocol::RcvCommand(int32_t expected) {

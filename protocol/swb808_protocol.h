@@ -63,9 +63,8 @@ class TSWB808Protocol {
     // One read of a single record: `command` with payload 0x00, the reply wait at `baud`, a
     // receive of `replyLength` bytes. True when the reply has the command's code and carries
     // `payloadLength` bytes (then in Payload). Input-change frames that come first (at most
-    // four) are read past, each mask given to `onInputs`, and the reply is still read; should
-    // it not come, the input read has the newest such mask as its answer. False at once on a
-    // lost line.
+    // four) are read past, each mask given to `onInputs`; for the input read the newest such
+    // mask is the answer. False at once on a lost line.
     bool ReadRecord(uint8_t command, int32_t replyLength, int payloadLength, int32_t baud,
                     const std::function<void(uint8_t)>& onInputs);
 
@@ -90,10 +89,6 @@ class TSWB808Protocol {
     std::array<uint8_t, 6> DeviceConfig{};
 
   private:
-    // RcvCommand(expected) for a reply that an input-change frame may come ahead of: such a
-    // frame is taken on its own, leaving the reply behind it. The turns are RcvCommand's.
-    uint32_t RcvReply(int32_t expected);
-
     TSerialPort& port_;
     TStatusSink status_;
 };
