@@ -239,10 +239,13 @@ Process& MqttTest::StartService(const std::string& node, const std::vector<int>&
     WriteText(dir_ + "/password", std::string(kPassword) + "\n");
     const std::string path = dir_ + "/" + node + ".conf";
     WriteText(path, conf);
+    // Each node its own runtime directory: two services cannot share one local socket.
+    const std::string runtime = dir_ + "/run-" + node;
+    std::filesystem::create_directories(runtime);
     services_.push_back(std::make_unique<Process>(
         std::vector<std::string>{SWB808D_EXE, "--config", path},
         std::map<std::string, std::string>{{"XDG_STATE_HOME", dir_ + "/state-" + node},
-                                           {"XDG_RUNTIME_DIR", dir_}}));
+                                           {"XDG_RUNTIME_DIR", runtime}}));
     return *services_.back();
 }
 
