@@ -115,15 +115,23 @@ int32_t TPosixDispatcher::OpenDevice(const std::string& path) {
 
 // Only this program's own open gets here: the exclusive mode and the queue are its own.
 void TPosixDispatcher::CloseDevice() {
-    if (fd_ < 0) return;
-    posix::SetExclusive(fd_, false);
+    int fd;
+    {
+        // Out of the wait's set and forgotten before it is closed: the dispatch thread may be
+        // about to watch it.
+        const std::lock_guard lock(watchLock_);
+        fd = fd_.exchange(-1);
+        if (fd < 0) return;
+        if (watchedFd_ >= 0) ::epoll_ctl(lineWait_, EPOLL_CTL_DEL, watchedFd_, nullptr);
+        watchedFd_ = -1;
+    }
+    posix::SetExclusive(fd, false);
     // Nothing may stay queued: the kernel's closing wait on pending output can last 30 s.
     // An empty queue is left alone (on a pseudo-terminal the purge drops what the other side
     // has not read yet).
     int queued = 0;
-    if (posix::OutQueue(fd_, queued) != 0 || queued > 0) posix::Flush(fd_, false, true);
-    ::close(fd_);
-    fd_ = -1;
+    if (posix::OutQueue(fd, queued) != 0 || queued > 0) posix::Flush(fd, false, true);
+    ::close(fd);
     posix::RemoveLockFile(lockFile_);
     lockFile_.clear();
 }
@@ -244,10 +252,13 @@ int32_t TPosixDispatcher::SetDeviceModem(bool dtr, bool rts) {
 }
 
 // The device is in the wait's set only while it is watched; the set changes only when that
-// does, so a pass costs one epoll_wait, no more than any timed sleep.
-void TPosixDispatcher::WatchDevice(int fd) {
+// does, so a pass costs one epoll_wait, no more than any timed sleep. The change is made under
+// the lock the close takes, so a device being closed is never put in the set.
+void TPosixDispatcher::WatchDevice(bool watch) {
+    if ((watch ? fd_.load() : -1) == watchedFd_.load()) return;
+    std::lock_guard lock(watchLock_);
+    const int fd = watch ? fd_.load() : -1;
     if (fd == watchedFd_) return;
-    // A device closed meanwhile has left the set by itself.
     if (watchedFd_ >= 0) ::epoll_ctl(lineWait_, EPOLL_CTL_DEL, watchedFd_, nullptr);
     watchedFd_ = -1;
     if (fd < 0) return;
@@ -260,7 +271,7 @@ void TPosixDispatcher::WatchDevice(int fd) {
 // A wake is taken first: the close wakes before it closes the device, so a descriptor that
 // is gone under the wait never counts as a vanished line.
 TLineEvent TPosixDispatcher::WaitLineEvent(bool watchData, std::chrono::milliseconds timeout) {
-    WatchDevice(watchData ? fd_.load() : -1);
+    WatchDevice(watchData);
     epoll_event ready[2];
     const int r = ::epoll_wait(lineWait_, ready, 2, pollMs(timeout));
     if (r <= 0) return TLineEvent::Wake;

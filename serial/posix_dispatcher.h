@@ -4,6 +4,7 @@
 // epoll for line events, eventfds to wake the threads.
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "serial/base_dispatcher.h"
@@ -42,13 +43,14 @@ class TPosixDispatcher : public TBaseDispatcher {
     bool LostBy(int e);           // marks the line lost for errno values of a vanished device
     bool WaitWritable();          // false when told to flush or stop
     bool WaitDrained(int32_t n);  // false when told to flush or stop
-    void WatchDevice(int fd);     // dispatch thread only: the device in the wait's set, or none
+    void WatchDevice(bool watch);  // dispatch thread only: the device in the wait's set or not
 
     std::atomic<int> fd_{-1};  // also read by the dispatch thread's wait, which the close wakes
     std::string lockFile_;     // ours while the device is open; "" when none could be made
     int comWake_ = -1;         // eventfd: wakes the dispatch thread's wait
     int lineWait_ = -1;        // epoll set of the dispatch thread's wait: comWake_, the device
-    int watchedFd_ = -1;       // dispatch thread only: the device fd in lineWait_, or -1
+    std::mutex watchLock_;               // the device entering or leaving lineWait_
+    std::atomic<int> watchedFd_{-1};     // the device fd in lineWait_, or -1
     int outWake_ = -1;         // eventfd: wakes TOutThread
 };
 
